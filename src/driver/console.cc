@@ -1,0 +1,94 @@
+#include "driver/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "driver/messages.h"
+#include "platform/platform.h"
+#include "text/cp932.h"
+#include "text/sjis.h"
+
+namespace quarnel {
+
+std::string module_path;
+
+void fill_module_path() {
+  if (module_path.empty()) module_path = platform::executable_path();
+}
+
+std::string console_text(const char* utf8_text) {
+  if (platform::system_encoding() == platform::SystemEncoding::kUtf8) {
+    return utf8_text;
+  }
+  return utf8_to_sjis(utf8_text);
+}
+
+void report_error(const char* format, const char* arg) {
+  platform::LocalTime t = platform::local_time();
+  char stamp[64];
+  snprintf(stamp, sizeof(stamp), "%04d/%02d/%02d %02d:%02d:%02d", t.year,
+           t.month, t.day, t.hour, t.minute, t.second);
+  std::string line = console_text(msg::kErrorMark);
+  line += stamp;
+  line += ' ';
+  // The message has at most one "%s"; anything else is printed as it is.
+  std::string text = console_text(format);
+  size_t at = text.find("%s");
+  if (at != std::string::npos) {
+    text.replace(at, 2, arg != nullptr ? arg : "");
+  }
+  line += text;
+  line += '\n';
+  fwrite(line.data(), 1, line.size(), stderr);
+  fflush(stderr);
+}
+
+void report_info(const char* format, ...) {
+  std::string text = console_text(format);
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, text.c_str(), args);
+  va_end(args);
+}
+
+void show_usage(const char* program_name) {
+  fill_module_path();
+  const char* last = find_last_separator(module_path.c_str());
+  std::string manual =
+      last == nullptr
+          ? std::string()
+          : module_path.substr(0, static_cast<size_t>(last - module_path.c_str()) + 1);
+  manual += "Jman.doc";
+  FILE* f = fopen(manual.c_str(), "rb");
+  if (f == nullptr) {
+    report_error(msg::kNotFound, manual.c_str());
+    return;
+  }
+  const bool utf8 =
+      platform::system_encoding() == platform::SystemEncoding::kUtf8;
+  bool inside = false;
+  char line[1024];
+  // fgets reads at most 1023 bytes: a longer line comes in pieces, each a
+  // line of its own.
+  while (fgets(line, sizeof(line), f) != nullptr) {
+    if (line[0] == '@' && find_text_nocase(line, program_name) != nullptr) {
+      if (inside) break;
+      inside = true;
+      continue;
+    }
+    if (!inside) continue;
+    size_t n = strlen(line);  // up to its first NUL byte
+    if (utf8) {
+      std::string converted = sjis_to_utf8(std::string(line, n));
+      fwrite(converted.data(), 1, converted.size(), stderr);
+    } else {
+      fwrite(line, 1, n, stderr);
+    }
+  }
+  fclose(f);
+  fflush(stderr);
+}
+
+}  // namespace quarnel

@@ -1,0 +1,32 @@
+// Everything the programs say goes to standard error: error lines with a
+// mark and a time stamp, informational lines as they are, and the usage
+// text, which is the program's own section of the manual Jman.doc next to
+// the executable. Message texts are UTF-8 in the source and leave as
+// Shift_JIS bytes, or as UTF-8 when the locale's codeset is UTF-8.
+#ifndef QUARNEL_DRIVER_CONSOLE_H_
+#define QUARNEL_DRIVER_CONSOLE_H_
+
+#include <string>
+
+namespace quarnel {
+
+// The executable's full path; empty until fill_module_path() runs.
+extern std::string module_path;
+void fill_module_path();
+
+// A message text of the source (UTF-8) in the console's encoding.
+std::string console_text(const char* utf8_text);
+
+// "◆", the local time, a blank, the message with arg for its "%s" (arg may
+// be null when there is none), a line feed; standard error is flushed.
+void report_error(const char* format, const char* arg);
+
+// The plain formatted print of a message text to standard error.
+void report_info(const char* format, ...);
+
+// Prints the section of Jman.doc whose marker lines name program_name.
+void show_usage(const char* program_name = "Quarnel");
+
+}  // namespace quarnel
+
+#endif  // QUARNEL_DRIVER_CONSOLE_H_

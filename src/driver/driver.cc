@@ -1,0 +1,153 @@
+#include "driver/driver.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "driver/console.h"
+#include "driver/messages.h"
+#include "merge/hand_off.h"
+#include "merge/stdout_copy.h"
+#include "options/command_line.h"
+#include "options/sort_job.h"
+#include "platform/platform.h"
+#include "sort/job_folder.h"
+#include "sort/memory_plan.h"
+#include "sort/run_builder.h"
+#include "sort/run_files.h"
+
+namespace quarnel {
+
+namespace {
+
+void print_frame_line(const char* word) {
+  platform::LocalTime t = platform::local_time();
+  std::string text = console_text(word);
+  fprintf(stderr, "%s %04d/%02d/%02d %02d:%02d:%02d\n", text.c_str(), t.year,
+          t.month, t.day, t.hour, t.minute, t.second);
+  fflush(stdout);
+}
+
+void delete_runs() {
+  for (int32_t i = 0; i < sort_job.run_count; ++i) {
+    platform::delete_file(run_file_name(i));
+  }
+}
+
+// Identity of a file named "stdout" in the current folder before the merge
+// program ran, so that only a file it made is copied out and deleted.
+struct FileIdentity {
+  bool present = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+FileIdentity identify(const char* path) {
+  FileIdentity id;
+  struct stat st;
+  if (stat(path, &st) == 0) {
+    id.present = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+  }
+  return id;
+}
+
+// Several runs: the merge program writes the output. 0, or -1 when no
+// complete output came of it.
+int place_merged() {
+  FileIdentity before = identify(sort_job.output_path.c_str());
+  int status = hand_to_merge();
+  delete_runs();
+  std::string merge_name = kMergeProgramName;
+  if (status == -1 || status == 255) {
+    report_error(msg::kMergeMissing, merge_name.c_str());
+    return -1;
+  }
+  if (status != 0) {
+    report_error(msg::kMergeFailed, merge_name.c_str());
+    return -1;
+  }
+  if (sort_job.to_stdout) {
+    // Our merge program writes to its own standard output; a file named
+    // "stdout" is copied only when the merge program made it, never a
+    // user's own file of that name.
+    FileIdentity after = identify(sort_job.output_path.c_str());
+    if (after.present &&
+        (!before.present || before.device != after.device ||
+         before.inode != after.inode)) {
+      copy_to_stdout(sort_job.output_path.c_str());
+      platform::delete_file(sort_job.output_path);
+    }
+  }
+  return 0;
+}
+
+// One run: it becomes the output in one step, or goes to standard output.
+int place_single() {
+  std::string run = run_file_name(0);
+  if (sort_job.to_stdout) {
+    copy_to_stdout(run.c_str());
+    platform::delete_file(run);
+    return 0;
+  }
+  if (platform::move_file(run, sort_job.output_path) != 0) {
+    report_error(msg::kBadFile, sort_job.output_path.c_str());
+    platform::delete_file(run);
+    return -1;
+  }
+  return 0;
+}
+
+int sort_and_place() {
+  if (plan_memory() != 0) return -1;
+  if (make_job_folder() != 0) return -1;
+  while (sort_job.build_run(sort_job.input_path.c_str(), 1) > 0) {
+  }
+  release_sort_buffers();
+  int result = 0;
+  if (sort_job.failed) {
+    // A run builder or run writer that met an error leaves no output.
+    delete_runs();
+    result = -1;
+  } else if (sort_job.run_count > 1) {
+    result = place_merged();
+  } else if (sort_job.run_count == 1) {
+    result = place_single();
+  }
+  remove_job_folder();
+  return result;
+}
+
+}  // namespace
+
+void release_sort_buffers() {
+  sort_job.sort_buffer.reset();
+  sort_job.sort_buffer_size = 0;
+  release_line_table();
+}
+
+void release_buffers() {
+  sort_job.key_table.reset();
+  sort_job.option_text.reset();
+  sort_job.key_text.reset();
+  sort_job.token_buffer.reset();
+  release_sort_buffers();
+}
+
+int run_quarnel(int argc, char** argv) {
+  platform::init_locale();
+  if (argc < 3) {
+    show_usage();
+    return -1;
+  }
+  print_frame_line(msg::kStart);
+  int result = -1;
+  if (parse_command_line(argc, argv) == 0) result = sort_and_place();
+  release_buffers();
+  print_frame_line(msg::kEnd);
+  return result;
+}
+
+}  // namespace quarnel

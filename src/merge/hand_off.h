@@ -1,0 +1,16 @@
+// Hands several runs to the merge program: writes the list file, starts
+// the program with the job's settings and waits for it.
+#ifndef QUARNEL_MERGE_HAND_OFF_H_
+#define QUARNEL_MERGE_HAND_OFF_H_
+
+namespace quarnel {
+
+// The merge program's file name, without a folder.
+inline constexpr const char* kMergeProgramName = "Tolvinar";
+
+// -1 when the merge program cannot be started, else its exit status.
+int hand_to_merge();
+
+}  // namespace quarnel
+
+#endif  // QUARNEL_MERGE_HAND_OFF_H_

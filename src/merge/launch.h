@@ -1,0 +1,13 @@
+// Runs a command line as a child process and waits for its exit status.
+#ifndef QUARNEL_MERGE_LAUNCH_H_
+#define QUARNEL_MERGE_LAUNCH_H_
+
+namespace quarnel {
+
+// -1 when the command line is unusable or the program cannot be started,
+// otherwise its exit status.
+int launch_command(const char* command_line);
+
+}  // namespace quarnel
+
+#endif  // QUARNEL_MERGE_LAUNCH_H_

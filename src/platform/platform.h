@@ -1,0 +1,81 @@
+// The few operating-system services the programs need, behind one small
+// surface. This is the only place that knows the operating system; one
+// implementation file per system (posix.cc). Results follow the program's
+// convention: 0 or a count on success, -1 on failure.
+#ifndef QUARNEL_PLATFORM_PLATFORM_H_
+#define QUARNEL_PLATFORM_PLATFORM_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarnel::platform {
+
+// The separator of path components, and the current directory prefix.
+inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kCurrentDirectory = "./";
+
+// Full path of the running executable, or "" when it cannot be found.
+std::string executable_path();
+
+bool is_directory(const std::string& path);
+bool exists(const std::string& path);
+// True when the path names a regular file the caller may execute.
+bool is_executable_file(const std::string& path);
+
+// One directory; 0 or -1. The mode is 0777 less the umask.
+int make_directory(const std::string& path);
+// A fresh directory with a unique name "<prefix>XXXXXX"; "" on failure.
+std::string make_unique_directory(const std::string& prefix);
+// Removes an empty directory; 0 or -1.
+int remove_directory(const std::string& path);
+int delete_file(const std::string& path);
+// Moves a file over the target, replacing it in one step; crosses file
+// systems by copying into a temporary file beside the target, syncing it
+// and renaming it into place. 0 or -1; on failure the target is untouched.
+int move_file(const std::string& from, const std::string& to);
+// Size in bytes, or -1 when the file's status cannot be obtained.
+int64_t file_size(const std::string& path);
+// Available physical memory in bytes, or -1.
+int64_t available_memory();
+// Adds read and write permission for the owner (never for others).
+int make_writable(const std::string& path);
+int change_directory(const std::string& path);
+std::string current_directory();
+
+// Low-level descriptor I/O, binary, no sharing restrictions.
+int open_read(const std::string& path);
+// Opens for writing; creates the file when asked, truncates when asked.
+int open_write(const std::string& path, bool create, bool truncate);
+// Reads up to n bytes; the count delivered, 0 at the end, -1 on error.
+// Retries interrupted calls and keeps reading short pipes' pieces only once.
+int64_t read_fd(int fd, void* buffer, int64_t n);
+// Writes all n bytes; n on success, -1 on error (disk full included).
+int64_t write_fd(int fd, const void* data, int64_t n);
+int close_fd(int fd);
+
+// Runs a program with the given arguments (argv[0] is the program's path,
+// used as it is: no search, no shell) and waits for it without a time
+// limit. The exit status 0..255; -1 when it cannot be started; 128 + the
+// signal number when a signal ended it.
+int run_process(const std::vector<std::string>& argv);
+
+struct LocalTime {
+  int year, month, day, hour, minute, second;
+};
+LocalTime local_time();
+
+// The value of an environment variable, or null when it is not set.
+const char* get_env(const char* name);
+
+// How system text (arguments, paths, messages, the manual) is encoded in
+// the current locale. Call init_locale() once at program start.
+enum class SystemEncoding { kShiftJis, kUtf8, kOther };
+void init_locale();
+SystemEncoding system_encoding();
+// Tests force an encoding with this; init_locale() reads the locale again.
+void set_system_encoding_for_test(SystemEncoding encoding);
+
+}  // namespace quarnel::platform
+
+#endif  // QUARNEL_PLATFORM_PLATFORM_H_

@@ -1,0 +1,273 @@
+// POSIX face of the platform layer.
+#include <fcntl.h>
+#include <langinfo.h>
+#include <signal.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace quarnel::platform {
+
+namespace {
+
+SystemEncoding g_encoding = SystemEncoding::kOther;
+bool g_locale_read = false;
+
+// Directory part of a path, with its trailing separator; "./" when none.
+std::string parent_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return kCurrentDirectory;
+  return path.substr(0, slash + 1);
+}
+
+int copy_into_place(const std::string& from, const std::string& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return -1;
+  struct stat st;
+  if (fstat(in, &st) != 0) {
+    close(in);
+    return -1;
+  }
+  std::string tmp_prefix = parent_of(to) + ".quarnel-move-";
+  std::string tmp = tmp_prefix + "XXXXXX";
+  std::vector<char> name(tmp.begin(), tmp.end());
+  name.push_back('\0');
+  int out = mkstemp(name.data());
+  if (out < 0) {
+    close(in);
+    return -1;
+  }
+  const size_t kChunk = 8 << 20;
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
+  bool ok = buffer != nullptr;
+  while (ok) {
+    int64_t got = read_fd(in, buffer.get(), kChunk);
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    if (write_fd(out, buffer.get(), got) != got) ok = false;
+  }
+  if (ok && fsync(out) != 0) ok = false;
+  if (ok) fchmod(out, st.st_mode & 07777);
+  if (close(out) != 0) ok = false;
+  close(in);
+  if (ok && rename(name.data(), to.c_str()) != 0) ok = false;
+  if (!ok) {
+    unlink(name.data());
+    return -1;
+  }
+  unlink(from.c_str());
+  return 0;
+}
+
+}  // namespace
+
+std::string executable_path() {
+  std::vector<char> buffer(4096);
+  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return "";
+  return std::string(buffer.data(), static_cast<size_t>(n));
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool exists(const std::string& path) {
+  return !path.empty() && access(path.c_str(), F_OK) == 0;
+}
+
+bool is_executable_file(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 &&
+         S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+int make_directory(const std::string& path) {
+  return mkdir(path.c_str(), 0777) == 0 ? 0 : -1;
+}
+
+std::string make_unique_directory(const std::string& prefix) {
+  std::string pattern = prefix + "XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) == nullptr) return "";
+  return std::string(name.data());
+}
+
+int remove_directory(const std::string& path) {
+  return rmdir(path.c_str()) == 0 ? 0 : -1;
+}
+
+int delete_file(const std::string& path) {
+  return unlink(path.c_str()) == 0 ? 0 : -1;
+}
+
+int move_file(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) == 0) return 0;
+  if (errno != EXDEV) return -1;
+  return copy_into_place(from, to);
+}
+
+int64_t file_size(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+int64_t available_memory() {
+  FILE* f = fopen("/proc/meminfo", "r");
+  if (f != nullptr) {
+    char line[256];
+    long long kib = -1;
+    while (fgets(line, sizeof(line), f) != nullptr) {
+      if (sscanf(line, "MemAvailable: %lld kB", &kib) == 1) break;
+    }
+    fclose(f);
+    if (kib >= 0) return static_cast<int64_t>(kib) * 1024;
+  }
+  long pages = sysconf(_SC_AVPHYS_PAGES);
+  long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return -1;
+  return static_cast<int64_t>(pages) * page_size;
+}
+
+int make_writable(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return chmod(path.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0
+             ? 0
+             : -1;
+}
+
+int change_directory(const std::string& path) {
+  return chdir(path.c_str()) == 0 ? 0 : -1;
+}
+
+std::string current_directory() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) return "";
+  return std::string(buffer.data());
+}
+
+int open_read(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+int open_write(const std::string& path, bool create, bool truncate) {
+  int flags = O_WRONLY | O_CLOEXEC;
+  if (create) flags |= O_CREAT;
+  if (truncate) flags |= O_TRUNC;
+  return open(path.c_str(), flags, 0666);
+}
+
+int64_t read_fd(int fd, void* buffer, int64_t n) {
+  char* p = static_cast<char*>(buffer);
+  int64_t total = 0;
+  // A single read delivers at most about 2 GiB on Linux; keep reading until
+  // the request is met or the file ends.
+  while (total < n) {
+    ssize_t got = read(fd, p + total, static_cast<size_t>(n - total));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return total > 0 ? total : -1;
+    }
+    if (got == 0) break;
+    total += got;
+  }
+  return total;
+}
+
+int64_t write_fd(int fd, const void* data, int64_t n) {
+  const char* p = static_cast<const char*>(data);
+  int64_t done = 0;
+  while (done < n) {
+    ssize_t put = write(fd, p + done, static_cast<size_t>(n - done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (put == 0) return -1;
+    done += put;
+  }
+  return n;
+}
+
+int close_fd(int fd) { return close(fd) == 0 ? 0 : -1; }
+
+int run_process(const std::vector<std::string>& argv) {
+  if (argv.empty() || argv[0].empty()) return -1;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) {
+    return -1;
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+LocalTime local_time() {
+  time_t now = time(nullptr);
+  struct tm t;
+  localtime_r(&now, &t);
+  return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                   t.tm_hour,        t.tm_min,     t.tm_sec};
+}
+
+const char* get_env(const char* name) { return getenv(name); }
+
+void init_locale() {
+  setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  g_encoding = SystemEncoding::kOther;
+  if (codeset != nullptr) {
+    if (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "utf8") == 0) {
+      g_encoding = SystemEncoding::kUtf8;
+    } else if (strcasecmp(codeset, "SHIFT_JIS") == 0 ||
+               strcasecmp(codeset, "SJIS") == 0 ||
+               strcasecmp(codeset, "CP932") == 0 ||
+               strcasecmp(codeset, "WINDOWS-31J") == 0 ||
+               strcasecmp(codeset, "SHIFT-JIS") == 0) {
+      g_encoding = SystemEncoding::kShiftJis;
+    }
+  }
+  // The sort itself compares bytes: no locale may change that.
+  setlocale(LC_COLLATE, "C");
+  setlocale(LC_NUMERIC, "C");
+  g_locale_read = true;
+}
+
+SystemEncoding system_encoding() {
+  if (!g_locale_read) init_locale();
+  return g_encoding;
+}
+
+void set_system_encoding_for_test(SystemEncoding encoding) {
+  g_encoding = encoding;
+  g_locale_read = true;
+}
+
+}  // namespace quarnel::platform

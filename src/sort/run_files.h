@@ -1,0 +1,21 @@
+// Run files: their names in the work directory and the writers that put a
+// sorted LineTable into one.
+#ifndef QUARNEL_SORT_RUN_FILES_H_
+#define QUARNEL_SORT_RUN_FILES_H_
+
+#include <cstdint>
+
+namespace quarnel {
+
+// "%s%.16s%.32s.%03d": the job's folder, the digest, the input's base name
+// and the run number. Valid until the next call.
+const char* run_file_name(int32_t run_index);
+// The 32 uppercase hex digits of the MD5 digest of work_dir.
+const char* work_dir_digest();
+
+int write_run_narrow(int32_t line_count, int32_t run_index);
+int write_run_wide(int32_t line_count, int32_t run_index);
+
+}  // namespace quarnel
+
+#endif  // QUARNEL_SORT_RUN_FILES_H_
