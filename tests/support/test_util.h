@@ -1,0 +1,62 @@
+// Test support: temporary folders, whole-file reads and writes, running
+// the built programs and an independent Shift_JIS reference (iconv).
+#ifndef QUARNEL_TESTS_SUPPORT_TEST_UTIL_H_
+#define QUARNEL_TESTS_SUPPORT_TEST_UTIL_H_
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quarnel::testing {
+
+// A fresh folder under /tmp, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+// Names in a folder, without "." and "..", sorted.
+std::vector<std::string> list_dir(const std::string& path);
+
+// Path of a program in the build folder ("Quarnel", "Tolvinar").
+std::string built_program(const std::string& name);
+
+struct ProgramResult {
+  int exit_code = -1;  // 0..255, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] (a path) with the arguments and collects both output
+// streams. env: variables set ("NAME=value") or, as "NAME", removed; the
+// rest is inherited. cwd: the child's folder (empty: this one).
+// stdin_data: fed to its standard input.
+ProgramResult run_program(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& env = {},
+                          const std::string& cwd = "",
+                          const std::string& stdin_data = "");
+
+// UTF-8 text converted to CP932 by iconv: an independent reference for
+// expected Shift_JIS bytes.
+std::string to_cp932(const std::string& utf8);
+
+// stderr without the time stamps of error lines and of the start and end
+// lines, so that whole outputs can be compared: every
+// "YYYY/MM/DD hh:mm:ss" becomes "<time>".
+std::string mask_times(const std::string& text);
+
+}  // namespace quarnel::testing
+
+#endif  // QUARNEL_TESTS_SUPPORT_TEST_UTIL_H_
