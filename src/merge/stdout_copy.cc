@@ -4,5 +4,6 @@
 namespace quarnel {
 
 int copy_to_stdout(const char*) { return -1; }
+size_t convert_wide_chunk(WideToSjisState*, const unsigned char*, size_t, char*) { return 0; }
 
 }  // namespace quarnel
