@@ -38,19 +38,9 @@ bool file_is_open() {
   return output_file.buffer != nullptr && output_file.descriptor >= 0;
 }
 
-// Writes out the buffered bytes and then the piece itself, so that a piece
-// is never split; false after a write that failed.
-bool write_through(const void* data, int32_t length) {
-  OutputFile& f = output_file;
-  if (f.used > 0 && platform::write_fd(f.descriptor, f.buffer.get(), f.used) != f.used) {
-    return false;
-  }
-  return platform::write_fd(f.descriptor, data, length) == length;
-}
-
 // Appends when the piece leaves room in the buffer (used stays below
-// capacity), else writes through; false after a failed write, with used
-// left as it was.
+// capacity); else writes out the buffered bytes and then the piece itself,
+// so that a piece is never split. False after a failed write.
 bool put(const void* data, int32_t length) {
   OutputFile& f = output_file;
   if (static_cast<int64_t>(f.used) + length < f.capacity) {
@@ -58,9 +48,14 @@ bool put(const void* data, int32_t length) {
     f.used += length;
     return true;
   }
-  if (!write_through(data, length)) return false;
-  f.used = 0;
-  return true;
+  if (f.used > 0) {
+    if (platform::write_fd(f.descriptor, f.buffer.get(), f.used) != f.used) {
+      return false;
+    }
+    // Written once only, whatever happens to the piece.
+    f.used = 0;
+  }
+  return platform::write_fd(f.descriptor, data, length) == length;
 }
 
 }  // namespace
