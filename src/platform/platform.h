@@ -66,8 +66,17 @@ int close_fd(int fd);
 // Runs a program with the given arguments (argv[0] is the program's path,
 // used as it is: no search, no shell) and waits for it without a time
 // limit. The exit status 0..255; -1 when it cannot be started; 128 + the
-// signal number when a signal ended it.
-int run_process(const std::vector<std::string>& argv);
+// signal number when a signal ended it. A non-empty folder becomes the
+// child's current directory; this process keeps its own.
+int run_process(const std::vector<std::string>& argv,
+                const std::string& folder = "");
+
+// Creates a new file "<prefix>XXXXXX" that did not exist before, open for
+// writing, with the permissions 0666 less the umask; its path is put in
+// *path. The descriptor, or -1.
+int create_unique_file(const std::string& prefix, std::string* path);
+// Descriptors this process may hold open at once (the soft limit).
+int64_t open_file_limit();
 
 struct LocalTime {
   int year, month, day, hour, minute, second;

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -319,15 +320,23 @@ int64_t write_fd(int fd, const void* data, int64_t n) {
 
 int close_fd(int fd) { return close(fd) == 0 ? 0 : -1; }
 
-int run_process(const std::vector<std::string>& argv) {
+int run_process(const std::vector<std::string>& argv,
+                const std::string& folder) {
   if (argv.empty() || argv[0].empty()) return -1;
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) {
-    return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!folder.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   }
+  // Whatever this process has buffered goes out before the child writes.
+  fflush(nullptr);
+  pid_t pid;
+  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
@@ -335,6 +344,28 @@ int run_process(const std::vector<std::string>& argv) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+int create_unique_file(const std::string& prefix, std::string* path) {
+  std::string pattern = prefix + "XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return -1;
+  // mkstemp makes the file private; a result file gets the permissions
+  // that any newly created file would get.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  *path = name.data();
+  return fd;
+}
+
+int64_t open_file_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 256;
+  if (limit.rlim_cur == RLIM_INFINITY) return INT64_MAX;
+  return static_cast<int64_t>(limit.rlim_cur);
 }
 
 LocalTime local_time() {
