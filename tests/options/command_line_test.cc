@@ -1,6 +1,7 @@
 #include "options/command_line.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -148,7 +149,7 @@ TEST_F(CommandLine, OtherWordsJoinTheKeyText) {
 
 TEST_F(CommandLine, WorkDirFromOptionThenEnvironment) {
   std::string other = dir_.file("other");
-  ASSERT_EQ(system(("mkdir " + other).c_str()), 0);
+  ASSERT_EQ(mkdir(other.c_str(), 0777), 0);
   const char* saved_tmp = getenv("TMP");
   const char* saved_tmpdir = getenv("TMPDIR");
   std::string tmp_value = saved_tmp ? saved_tmp : "";
