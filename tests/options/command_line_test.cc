@@ -62,7 +62,7 @@ TEST_F(CommandLine, WholeLineDefaults) {
   EXPECT_EQ(sort_job.memory_limit, 0);
   EXPECT_TRUE(sort_job.input_bom.empty());
   EXPECT_EQ(sort_job.build_run, &build_run_narrow);
-  EXPECT_EQ(sort_job.line_comparer("A", "a") < 0, true);
+  EXPECT_LT(sort_job.line_comparer("A", "a"), 0);
   EXPECT_NE(sort_job.field_comparer("A", "a", 1), 0);
   EXPECT_EQ(sort_job.line_length_estimate, 3);
   // The probe's output file is not left behind.
