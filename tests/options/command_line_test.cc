@@ -123,6 +123,21 @@ TEST_F(CommandLine, OptionNamesInterruptAwaitedValues) {
   EXPECT_EQ(sort_job.memory_limit, 0);
 }
 
+TEST_F(CommandLine, AwaitedWorkFolderThatSpellsAnOptionIsTheFolder) {
+  // /tmp reads as the option /Tmp, but where a folder is awaited and /tmp
+  // is one, it is the folder.
+  ASSERT_EQ(parse({"/T", "/tmp", "(1,2)"}), 0);
+  EXPECT_EQ(sort_job.work_dir, "/tmp");
+  EXPECT_EQ(key_text(), "(1,2)");
+  // Anywhere else it is still the option, which then awaits its value.
+  ASSERT_EQ(parse({"/tmp", dir_.path()}), 0);
+  EXPECT_EQ(sort_job.work_dir, dir_.path());
+  // After /M the option name still wins over an awaited memory value.
+  EXPECT_EQ(parse({"/M", "/tmp", dir_.path(), "5"}), -1);
+  EXPECT_EQ(sort_job.memory_limit, 0);
+  EXPECT_EQ(sort_job.work_dir, dir_.path());
+}
+
 TEST_F(CommandLine, RepeatedWideOptionKeepsTheAwaitedValue) {
   // Without a mark the first /W ends the wait: 100 is key text.
   EXPECT_EQ(parse({"/M", "/W", "100"}), -1);
