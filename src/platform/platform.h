@@ -30,6 +30,15 @@ std::string make_unique_directory(const std::string& prefix);
 // Removes an empty directory; 0 or -1.
 int remove_directory(const std::string& path);
 int delete_file(const std::string& path);
+// Deletes the files directly inside a folder, then the folder; 0, or -1
+// when anything stayed.
+int remove_folder(const std::string& path);
+// Until cancelled, SIGINT, SIGTERM, SIGHUP and SIGPIPE first remove the
+// folder as remove_folder does and then end the process as the signal would
+// have. One folder at a time; 0, or -1 when the path is too long to arm.
+int remove_folder_on_signal(const std::string& path);
+// Puts the handlers that were there before back in place.
+void cancel_remove_folder_on_signal();
 // Moves a file over the target, replacing it in one step; crosses file
 // systems by copying into a temporary file beside the target, syncing it
 // and renaming it into place. 0 or -1; on failure the target is untouched.
@@ -57,8 +66,17 @@ int close_fd(int fd);
 // Runs a program with the given arguments (argv[0] is the program's path,
 // used as it is: no search, no shell) and waits for it without a time
 // limit. The exit status 0..255; -1 when it cannot be started; 128 + the
-// signal number when a signal ended it.
-int run_process(const std::vector<std::string>& argv);
+// signal number when a signal ended it. A non-empty folder becomes the
+// child's current directory; this process keeps its own.
+int run_process(const std::vector<std::string>& argv,
+                const std::string& folder = "");
+
+// Creates a new file "<prefix>XXXXXX" that did not exist before, open for
+// writing, with the permissions 0666 less the umask; its path is put in
+// *path. The descriptor, or -1.
+int create_unique_file(const std::string& prefix, std::string* path);
+// Descriptors this process may hold open at once (the soft limit).
+int64_t open_file_limit();
 
 struct LocalTime {
   int year, month, day, hour, minute, second;

@@ -1,0 +1,471 @@
+// The k-way merge: each run is read through a large buffer of its own, its
+// current line lying in that buffer with a zero behind it (written over
+// the line's CR), and a loser tree picks the next line with about log2 k
+// comparisons. The output collects in a large buffer and leaves in
+// buffer-sized writes.
+#include "merge/merger.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "driver/console.h"
+#include "merge/stdout_copy.h"
+#include "merge/tolvinar_messages.h"
+#include "options/sort_job.h"
+#include "platform/platform.h"
+#include "sort/compare.h"
+#include "text/sjis.h"
+
+namespace quarnel {
+
+namespace {
+
+constexpr int64_t kSmallestRunBuffer = int64_t{256} << 10;
+constexpr int64_t kLargestRunBuffer = int64_t{4} << 20;
+// Room behind a buffer's data for the zero that ends its last line.
+constexpr size_t kSlack = 8;
+// A multiple of the chunk in which wide text is converted for standard
+// output, so that the chunks fall where a copy of the file would cut them.
+constexpr size_t kStdoutChunk = 16384;
+constexpr size_t kOutputBufferSize = 256 * kStdoutChunk;
+// Standard input, output and error, the output file, and a margin for
+// whatever else the process holds.
+constexpr int64_t kReservedDescriptors = 10;
+constexpr int kStandardOutput = 1;
+
+const char kNarrowLineEnd[2] = {'\r', '\n'};
+const char kWideLineEnd[4] = {'\r', '\0', '\n', '\0'};
+const char kMark[2] = {'\xFF', '\xFE'};
+
+struct RunReader {
+  std::string path;
+  int fd = -1;
+  std::unique_ptr<char[]> buffer;
+  size_t capacity = 0;  // usable bytes; kSlack more are allocated
+  size_t begin = 0;     // first byte not yet handed out
+  size_t end = 0;       // end of the data read
+  bool at_eof = false;
+  bool exhausted = false;
+  // The current line: bytes (narrow) or units (wide), a zero behind it.
+  char* line = nullptr;
+  int32_t length = 0;
+};
+
+struct OutputSink {
+  int fd = -1;
+  std::string label;  // the file's path, or empty for standard output
+  bool convert = false;
+  std::unique_ptr<char[]> buffer;
+  size_t used = 0;
+  std::unique_ptr<char[]> converted;
+  WideToSjisState state;
+  bool failed = false;
+};
+
+struct Entry {
+  std::string path;
+  bool intermediate = false;
+};
+
+bool wide_mode() { return sort_job.wide_mode == 1; }
+bool with_mark() { return wide_mode() && sort_job.input_bom == std::string(kMark, 2); }
+
+void close_reader(RunReader* r) {
+  if (r->fd >= 0) platform::close_fd(r->fd);
+  r->fd = -1;
+  r->buffer.reset();
+}
+
+// Keeps the unread bytes at the buffer's start and reads behind them; the
+// buffer doubles when one line fills it. false after a reported failure.
+bool fill(RunReader* r) {
+  char* base = r->buffer.get();
+  size_t keep = r->end - r->begin;
+  if (r->begin > 0 && keep > 0) memmove(base, base + r->begin, keep);
+  r->begin = 0;
+  r->end = keep;
+  if (keep == r->capacity) {
+    size_t grown = r->capacity * 2;
+    char* bigger = new (std::nothrow) char[grown + kSlack];
+    if (bigger == nullptr) {
+      report_error(tolvinar_msg::kNoMemory, nullptr);
+      return false;
+    }
+    memcpy(bigger, base, keep);
+    r->buffer.reset(bigger);
+    r->capacity = grown;
+    base = bigger;
+  }
+  int64_t got = platform::read_fd(r->fd, base + r->end,
+                                  static_cast<int64_t>(r->capacity - r->end));
+  if (got < 0) {
+    report_error(tolvinar_msg::kRunUnreadable, r->path.c_str());
+    return false;
+  }
+  if (got == 0) r->at_eof = true;
+  r->end += static_cast<size_t>(got);
+  return true;
+}
+
+// Where the line feed of the next line lies, or npos when the buffer holds
+// no complete line. Wide: the unit 0A 00 at an even distance from begin.
+size_t find_line_feed(const RunReader& r, bool wide) {
+  const char* base = r.buffer.get();
+  size_t from = r.begin;
+  while (from < r.end) {
+    const void* hit = memchr(base + from, '\n', r.end - from);
+    if (hit == nullptr) return std::string::npos;
+    size_t p = static_cast<size_t>(static_cast<const char*>(hit) - base);
+    if (!wide) return p;
+    if ((p - r.begin) % 2 == 0) {
+      if (p + 1 >= r.end) return std::string::npos;
+      if (base[p + 1] == '\0') return p;
+    }
+    from = p + 1;
+  }
+  return std::string::npos;
+}
+
+// Makes the run's next line current: 1, 0 when the run is used up, -1
+// after a reported failure.
+int advance(RunReader* r, bool wide) {
+  const size_t unit = wide ? 2 : 1;
+  for (;;) {
+    char* base = r->buffer.get();
+    size_t p = find_line_feed(*r, wide);
+    size_t stop;
+    size_t next;
+    if (p != std::string::npos) {
+      stop = p;
+      // The CR of the line end, when there is one, makes room for the zero.
+      if (stop >= r->begin + unit && base[stop - unit] == '\r' &&
+          (!wide || base[stop - 1] == '\0')) {
+        stop -= unit;
+      }
+      next = p + unit;
+    } else if (r->at_eof) {
+      if (r->begin >= r->end) {
+        r->exhausted = true;
+        r->line = nullptr;
+        r->length = 0;
+        return 0;
+      }
+      // A last line without a line end; an odd byte of wide text is a
+      // unit with a zero high byte.
+      stop = r->end;
+      if (wide && (stop - r->begin) % 2 != 0) base[stop++] = '\0';
+      next = stop;
+      r->end = stop;
+    } else {
+      if (!fill(r)) return -1;
+      continue;
+    }
+    base[stop] = '\0';
+    if (wide) base[stop + 1] = '\0';
+    r->line = base + r->begin;
+    r->length = static_cast<int32_t>((stop - r->begin) / unit);
+    r->begin = next;
+    return 1;
+  }
+}
+
+bool open_reader(RunReader* r, const std::string& path, size_t capacity) {
+  r->path = path;
+  r->fd = platform::open_read(path);
+  if (r->fd < 0) {
+    report_error(tolvinar_msg::kRunUnreadable, path.c_str());
+    return false;
+  }
+  r->buffer.reset(new (std::nothrow) char[capacity + kSlack]);
+  if (r->buffer == nullptr) {
+    report_error(tolvinar_msg::kNoMemory, nullptr);
+    return false;
+  }
+  r->capacity = capacity;
+  if (with_mark()) {
+    while (!r->at_eof && r->end < 2) {
+      if (!fill(r)) return false;
+    }
+    if (r->end >= 2 && r->buffer[0] == kMark[0] && r->buffer[1] == kMark[1]) {
+      r->begin = 2;
+    }
+  }
+  return advance(r, wide_mode()) >= 0;
+}
+
+void flush(OutputSink* s) {
+  if (s->failed || s->used == 0) {
+    s->used = 0;
+    return;
+  }
+  bool ok = true;
+  if (s->convert) {
+    const unsigned char* data =
+        reinterpret_cast<const unsigned char*>(s->buffer.get());
+    for (size_t at = 0; at < s->used && ok; at += kStdoutChunk) {
+      size_t n = std::min(kStdoutChunk, s->used - at);
+      size_t count = convert_wide_chunk(&s->state, data + at, n, s->converted.get());
+      ok = platform::write_fd(s->fd, s->converted.get(),
+                              static_cast<int64_t>(count)) ==
+           static_cast<int64_t>(count);
+    }
+  } else {
+    ok = platform::write_fd(s->fd, s->buffer.get(),
+                            static_cast<int64_t>(s->used)) ==
+         static_cast<int64_t>(s->used);
+  }
+  s->used = 0;
+  if (!ok) {
+    s->failed = true;
+    if (s->label.empty()) {
+      report_error(tolvinar_msg::kStdoutFailed, nullptr);
+    } else {
+      report_error(tolvinar_msg::kWriteFailed, s->label.c_str());
+    }
+  }
+}
+
+inline void put(OutputSink* s, const char* data, size_t n) {
+  if (s->used + n < kOutputBufferSize) {
+    memcpy(s->buffer.get() + s->used, data, n);
+    s->used += n;
+    return;
+  }
+  // Only full buffers go out before the end, so that wide text meets the
+  // converter in the same chunks as a copy of the file would.
+  while (n > 0) {
+    size_t take = std::min(n, kOutputBufferSize - s->used);
+    memcpy(s->buffer.get() + s->used, data, take);
+    s->used += take;
+    data += take;
+    n -= take;
+    if (s->used == kOutputBufferSize) flush(s);
+  }
+}
+
+bool open_sink(OutputSink* s, int fd, const std::string& label, bool convert) {
+  s->fd = fd;
+  s->label = label;
+  s->convert = convert;
+  s->buffer.reset(new (std::nothrow) char[kOutputBufferSize]);
+  if (convert) s->converted.reset(new (std::nothrow) char[kStdoutChunk + 1]);
+  if (s->buffer == nullptr || (convert && s->converted == nullptr)) {
+    report_error(tolvinar_msg::kNoMemory, nullptr);
+    return false;
+  }
+  return true;
+}
+
+// Among equal lines the lower-numbered run's comes first, which makes the
+// order total; a used-up run sorts behind everything.
+inline bool goes_first(const std::vector<RunReader>& runs, int a, int b,
+                       bool wide) {
+  const RunReader& x = runs[static_cast<size_t>(a)];
+  const RunReader& y = runs[static_cast<size_t>(b)];
+  if (x.exhausted) return false;
+  if (y.exhausted) return true;
+  int c = wide ? compare_wide(reinterpret_cast<const uint16_t*>(x.line),
+                              x.length,
+                              reinterpret_cast<const uint16_t*>(y.line),
+                              y.length)
+               : compare_narrow(x.line, x.length, y.line, y.length);
+  return c < 0 || (c == 0 && a < b);
+}
+
+// Merges the open runs into the sink; false after a reported failure.
+bool merge_into(std::vector<RunReader>& runs, OutputSink* sink) {
+  const bool wide = wide_mode();
+  const int k = static_cast<int>(runs.size());
+  const size_t unit = wide ? 2 : 1;
+  const char* line_end = wide ? kWideLineEnd : kNarrowLineEnd;
+  if (with_mark()) put(sink, kMark, 2);
+  if (k == 0) {
+    flush(sink);
+    return !sink->failed;
+  }
+  // loser[1..k-1] hold the losers of the inner nodes; leaf k + i is run i.
+  std::vector<int> loser(static_cast<size_t>(k));
+  std::vector<int> winner(2 * static_cast<size_t>(k));
+  for (int i = 0; i < k; ++i) winner[static_cast<size_t>(k + i)] = i;
+  for (int n = k - 1; n >= 1; --n) {
+    int a = winner[2 * static_cast<size_t>(n)];
+    int b = winner[2 * static_cast<size_t>(n) + 1];
+    bool a_first = goes_first(runs, a, b, wide);
+    winner[static_cast<size_t>(n)] = a_first ? a : b;
+    loser[static_cast<size_t>(n)] = a_first ? b : a;
+  }
+  int top = winner[1];
+  while (!runs[static_cast<size_t>(top)].exhausted && !sink->failed) {
+    RunReader& r = runs[static_cast<size_t>(top)];
+    put(sink, r.line, static_cast<size_t>(r.length) * unit);
+    put(sink, line_end, 2 * unit);
+    if (advance(&r, wide) < 0) return false;
+    int s = top;
+    for (int t = (s + k) / 2; t > 0; t /= 2) {
+      if (goes_first(runs, loser[static_cast<size_t>(t)], s, wide)) {
+        std::swap(loser[static_cast<size_t>(t)], s);
+      }
+    }
+    top = s;
+  }
+  flush(sink);
+  return !sink->failed;
+}
+
+// Merges the runs of entries into the descriptor fd.
+bool merge_entries(const std::vector<Entry>& entries, size_t first,
+                   size_t count, int fd, const std::string& label,
+                   bool convert, int64_t read_budget) {
+  int64_t share = read_budget / static_cast<int64_t>(std::max<size_t>(count, 1));
+  size_t capacity = static_cast<size_t>(
+      std::clamp(share, kSmallestRunBuffer, kLargestRunBuffer));
+  std::vector<RunReader> runs(count);
+  bool ok = true;
+  for (size_t i = 0; i < count && ok; ++i) {
+    ok = open_reader(&runs[i], entries[first + i].path, capacity);
+  }
+  OutputSink sink;
+  if (ok) ok = open_sink(&sink, fd, label, convert);
+  if (ok) ok = merge_into(runs, &sink);
+  for (RunReader& r : runs) close_reader(&r);
+  return ok;
+}
+
+std::string folder_of(const std::string& path) {
+  const char* last = find_last_separator(path.c_str());
+  if (last == nullptr) return platform::kCurrentDirectory;
+  return path.substr(0, static_cast<size_t>(last - path.c_str()) + 1);
+}
+
+void delete_intermediates(const std::vector<Entry>& entries) {
+  for (const Entry& e : entries) {
+    if (e.intermediate) platform::delete_file(e.path);
+  }
+}
+
+// A new file in folder, merged from entries[first, first + count).
+bool merge_to_intermediate(const std::vector<Entry>& entries, size_t first,
+                           size_t count, const std::string& folder,
+                           int64_t read_budget, Entry* made) {
+  std::string path;
+  int fd = platform::create_unique_file(folder + ".tolvinar-", &path);
+  if (fd < 0) {
+    report_error(tolvinar_msg::kCannotCreate, (folder + ".tolvinar-").c_str());
+    return false;
+  }
+  bool ok = merge_entries(entries, first, count, fd, path, false, read_budget);
+  if (platform::close_fd(fd) != 0 && ok) {
+    report_error(tolvinar_msg::kWriteFailed, path.c_str());
+    ok = false;
+  }
+  if (!ok) {
+    platform::delete_file(path);
+    return false;
+  }
+  made->path = path;
+  made->intermediate = true;
+  return true;
+}
+
+// One pass: consecutive groups of runs become intermediate files, just
+// enough of them that what is left can be merged at once when possible.
+// Keeping the groups consecutive and in place keeps the order of equal
+// lines.
+bool merge_pass(std::vector<Entry>* current, size_t fan_in,
+                const std::string& folder, int64_t read_budget) {
+  std::vector<Entry> next;
+  size_t i = 0;
+  bool ok = true;
+  while (ok && next.size() + (current->size() - i) > fan_in &&
+         current->size() - i >= 2) {
+    size_t total = next.size() + (current->size() - i);
+    size_t group = std::min({fan_in, total - fan_in + 1, current->size() - i});
+    Entry made;
+    ok = merge_to_intermediate(*current, i, group, folder, read_budget, &made);
+    if (ok) {
+      delete_intermediates(std::vector<Entry>(
+          current->begin() + static_cast<std::ptrdiff_t>(i),
+          current->begin() + static_cast<std::ptrdiff_t>(i + group)));
+      next.push_back(made);
+      i += group;
+    }
+  }
+  if (!ok) {
+    delete_intermediates(next);
+    return false;
+  }
+  next.insert(next.end(), current->begin() + static_cast<std::ptrdiff_t>(i),
+              current->end());
+  *current = std::move(next);
+  return true;
+}
+
+bool merge_to_output(const std::vector<Entry>& entries,
+                     const MergeSettings& settings) {
+  const int64_t budget = settings.read_budget;
+  if (settings.to_stdout) {
+    return merge_entries(entries, 0, entries.size(), kStandardOutput, "",
+                         wide_mode(), budget);
+  }
+  // The result is complete before it replaces anything at its path.
+  std::string temp;
+  int fd = platform::create_unique_file(folder_of(settings.output) + ".tolvinar-",
+                                        &temp);
+  if (fd < 0) {
+    report_error(tolvinar_msg::kCannotCreate, settings.output.c_str());
+    return false;
+  }
+  bool ok = merge_entries(entries, 0, entries.size(), fd, settings.output,
+                          false, budget);
+  if (platform::close_fd(fd) != 0 && ok) {
+    report_error(tolvinar_msg::kWriteFailed, settings.output.c_str());
+    ok = false;
+  }
+  if (ok && platform::move_file(temp, settings.output) != 0) {
+    report_error(tolvinar_msg::kCannotPlace, settings.output.c_str());
+    ok = false;
+  }
+  if (!ok) platform::delete_file(temp);
+  return ok;
+}
+
+}  // namespace
+
+int32_t fan_in_for_open_limit(int64_t limit) {
+  int64_t fan_in = limit - kReservedDescriptors;
+  if (fan_in < 2) return 2;
+  return static_cast<int32_t>(std::min<int64_t>(fan_in, INT32_MAX));
+}
+
+int merge_runs(const std::vector<std::string>& runs,
+               const MergeSettings& settings) {
+  int64_t budget = std::max(settings.read_budget, kSmallestRunBuffer * 2);
+  size_t fan_in;
+  if (settings.fan_in > 0) {
+    fan_in = static_cast<size_t>(std::max(settings.fan_in, 2));
+  } else {
+    // Beyond what the read budget feeds with buffers of a useful size,
+    // more runs at once would only shrink every read.
+    int64_t by_memory = budget / kSmallestRunBuffer;
+    fan_in = static_cast<size_t>(std::min<int64_t>(
+        fan_in_for_open_limit(platform::open_file_limit()), by_memory));
+  }
+  std::vector<Entry> current;
+  for (const std::string& path : runs) current.push_back(Entry{path, false});
+  const std::string folder =
+      runs.empty() ? std::string(platform::kCurrentDirectory) : folder_of(runs[0]);
+  while (current.size() > fan_in) {
+    if (!merge_pass(&current, fan_in, folder, budget)) {
+      delete_intermediates(current);
+      return kMergeIoFailure;
+    }
+  }
+  bool ok = merge_to_output(current, settings);
+  delete_intermediates(current);
+  return ok ? kMergeOk : kMergeIoFailure;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,44 @@
+// The merge program's engine: merges sorted runs (CR LF line ends, wide
+// runs as UTF-16LE) into one output by the comparison rules of the
+// SortJob, a line of a lower-numbered run first among equal lines. More
+// runs than may be open at once are merged in passes through intermediate
+// files in the runs' folder.
+#ifndef QUARNEL_MERGE_MERGER_H_
+#define QUARNEL_MERGE_MERGER_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarnel {
+
+struct MergeSettings {
+  // The output path; ignored when to_stdout is set. A file output is
+  // written beside its path and renamed into place only when complete.
+  std::string output;
+  bool to_stdout = false;
+  // Runs merged at once; 0 takes it from the open-file limit.
+  int32_t fan_in = 0;
+  // Bytes of read buffers shared by the runs of one merge.
+  int64_t read_budget = int64_t{64} << 20;
+};
+
+// Exit statuses of the merge program.
+inline constexpr int kMergeOk = 0;
+inline constexpr int kMergeBadArguments = 1;
+inline constexpr int kMergeIoFailure = 2;
+
+// kMergeOk, or kMergeIoFailure after a reported failure; no output file is
+// touched then and no intermediate file is left. Mode and rules come from
+// sort_job: wide_mode, input_bom (FF FE: every run and the output begin
+// with the mark), key_mode with its conditions, line_comparer and
+// field_comparer.
+int merge_runs(const std::vector<std::string>& runs,
+               const MergeSettings& settings);
+
+// How many runs may be merged at once under the open-file limit.
+int32_t fan_in_for_open_limit(int64_t limit);
+
+}  // namespace quarnel
+
+#endif  // QUARNEL_MERGE_MERGER_H_
