@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -238,6 +239,15 @@ int64_t file_size(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
+}
+
+void advise_large_pages(void* start, int64_t bytes) {
+  // madvise wants a page-aligned start; the pages before it stay as they are.
+  const uintptr_t huge = 2u << 20;
+  uintptr_t first = (reinterpret_cast<uintptr_t>(start) + huge - 1) & ~(huge - 1);
+  uintptr_t end = reinterpret_cast<uintptr_t>(start) + static_cast<uintptr_t>(bytes);
+  if (bytes <= 0 || end <= first + huge) return;
+  madvise(reinterpret_cast<void*>(first), (end - first) & ~(huge - 1), MADV_HUGEPAGE);
 }
 
 int64_t available_memory() {
