@@ -50,6 +50,10 @@ int64_t available_memory();
 // Asks the system to back a large buffer that is about to be filled with
 // large pages (fewer page faults); a hint, without a result.
 void advise_large_pages(void* start, int64_t bytes);
+// True when a block of that many bytes can be had now. The block is
+// reserved and given back at once without touching a page, so asking for
+// most of the memory costs next to nothing.
+bool can_allocate(int64_t bytes);
 // Adds read and write permission for the owner (never for others).
 int make_writable(const std::string& path);
 int change_directory(const std::string& path);
