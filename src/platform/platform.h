@@ -47,6 +47,9 @@ int move_file(const std::string& from, const std::string& to);
 int64_t file_size(const std::string& path);
 // Available physical memory in bytes, or -1.
 int64_t available_memory();
+// Asks the system to back a large buffer that is about to be filled with
+// large pages (fewer page faults); a hint, without a result.
+void advise_large_pages(void* start, int64_t bytes);
 // True when a block of that many bytes can be had now. The block is
 // reserved and given back at once without touching a page, so asking for
 // most of the memory costs next to nothing.
