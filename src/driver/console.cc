@@ -53,6 +53,26 @@ void report_info(const char* format, ...) {
   va_end(args);
 }
 
+namespace {
+
+// True when the Shift_JIS text ends in the first byte of a double-byte
+// character (the manual is Shift_JIS whatever the locale).
+bool ends_in_lead_byte(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    if (!is_sjis_lead_byte(static_cast<unsigned char>(text[i]))) {
+      ++i;
+    } else if (i + 1 == text.size()) {
+      return true;
+    } else {
+      i += 2;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 void show_usage(const char* program_name) {
   fill_module_path();
   const char* last = find_last_separator(module_path.c_str());
@@ -68,6 +88,15 @@ void show_usage(const char* program_name) {
   }
   const bool utf8 =
       platform::system_encoding() == platform::SystemEncoding::kUtf8;
+  // Under a UTF-8 locale a piece of a long line may end in half a
+  // character; that byte waits for the next piece before it is converted.
+  std::string held;
+  auto flush_held = [&held]() {
+    if (held.empty()) return;
+    std::string converted = sjis_to_utf8(held);
+    fwrite(converted.data(), 1, converted.size(), stderr);
+    held.clear();
+  };
   bool inside = false;
   char line[1024];
   // fgets reads at most 1023 bytes: a longer line comes in pieces, each a
@@ -80,13 +109,22 @@ void show_usage(const char* program_name) {
     }
     if (!inside) continue;
     size_t n = strlen(line);  // up to its first NUL byte
-    if (utf8) {
-      std::string converted = sjis_to_utf8(std::string(line, n));
-      fwrite(converted.data(), 1, converted.size(), stderr);
-    } else {
+    if (!utf8) {
       fwrite(line, 1, n, stderr);
+      continue;
+    }
+    held.append(line, n);
+    bool cut = n == sizeof(line) - 1 && line[n - 1] != '\n';
+    if (cut && ends_in_lead_byte(held)) {
+      char lead = held.back();
+      held.pop_back();
+      flush_held();
+      held = lead;
+    } else {
+      flush_held();
     }
   }
+  flush_held();
   fclose(f);
   fflush(stderr);
 }

@@ -1,8 +1,230 @@
-// Placeholder so that the programs link while this module is being built.
 #include "options/command_line.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "driver/console.h"
+#include "driver/messages.h"
+#include "options/sort_conditions.h"
+#include "options/sort_job.h"
+#include "platform/platform.h"
+#include "sort/memory_plan.h"
+#include "sort/run_builder.h"
+#include "text/sjis.h"
 
 namespace quarnel {
 
-int parse_command_line(int, char**) { return -1; }
+namespace {
+
+constexpr const char* kWideForms[] = {"/W", "-W", "/Wide", "-Wide"};
+constexpr const char* kMemoryForms[] = {"/M", "-M", "/Mem", "-Mem"};
+constexpr const char* kWorkDirForms[] = {"/T", "-T", "/Tmp", "-Tmp"};
+constexpr const char* kIgnoreCaseForms[] = {"/I", "-i"};
+
+template <size_t N>
+bool is_option(const char* token, const char* const (&forms)[N]) {
+  for (const char* form : forms) {
+    if (strcmp_nocase(token, form) == 0) return true;
+  }
+  return false;
+}
+
+// The /M number: leading white space, a sign, then digits up to the first
+// other character; no digits is 0, and a value beyond 32 bits is held at
+// the nearest limit.
+int32_t read_decimal(const char* text) {
+  const char* p = text;
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' ||
+         *p == '\r') {
+    ++p;
+  }
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = (*p == '-');
+    ++p;
+  }
+  const int64_t beyond = int64_t{INT32_MAX} + 1;
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = std::min(value * 10 + (*p - '0'), beyond);
+  }
+  if (negative) return static_cast<int32_t>(-value);
+  return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
+}
+
+// Appends text to a NUL-terminated buffer that was sized for it.
+void append(char* buffer, const char* text) {
+  size_t at = strlen(buffer);
+  size_t n = strlen(text);
+  memcpy(buffer + at, text, n + 1);
+}
+
+// The output is checked for being writable without harming it: an existing
+// file is opened without truncation and left as it is, a missing one is
+// created and removed again.
+bool output_is_writable(const std::string& path) {
+  int fd = platform::open_write(path, false, false);
+  if (fd >= 0) {
+    platform::close_fd(fd);
+    return true;
+  }
+  if (platform::exists(path)) return false;
+  fd = platform::open_write(path, true, false);
+  if (fd < 0) return false;
+  platform::close_fd(fd);
+  platform::delete_file(path);
+  return true;
+}
+
+// The default work directory, when /T does not name one.
+std::string default_work_dir() {
+  for (const char* name : {"TMP", "TMPDIR"}) {
+    const char* value = platform::get_env(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "/tmp";
+}
+
+int take_input(const char* argument) {
+  sort_job.input_path = argument;
+  int fd = platform::open_read(sort_job.input_path);
+  if (fd < 0) {
+    report_error(msg::kNotFound, sort_job.input_path.c_str());
+    return -1;
+  }
+  unsigned char mark[2];
+  int64_t got = platform::read_fd(fd, mark, 2);
+  platform::close_fd(fd);
+  if (got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
+    sort_job.input_bom = "\xFF\xFE";
+    // So that the wide option comes first among the options.
+    append(sort_job.option_text.get(), "/W ");
+  }
+  report_info(msg::kInputFile, sort_job.input_path.c_str());
+  return 0;
+}
+
+int take_output(const char* argument) {
+  sort_job.output_path = argument;
+  if (sort_job.output_path == "stdout") {
+    sort_job.to_stdout = 1;
+    report_info(msg::kToStdout);
+    return 0;
+  }
+  if (strcmp_nocase(sort_job.input_path.c_str(),
+                    sort_job.output_path.c_str()) == 0) {
+    report_error(msg::kSameFile, sort_job.input_path.c_str());
+    return -1;
+  }
+  if (!output_is_writable(sort_job.output_path)) {
+    report_error(msg::kBadFile, sort_job.output_path.c_str());
+    return -1;
+  }
+  report_info(msg::kOutputFile, sort_job.output_path.c_str());
+  return 0;
+}
+
+// Reads the options of option_text; every other token joins the key text.
+int read_options() {
+  OptionState state = OptionState::kKeyText;
+  char* token = sort_job.token_buffer.get();
+  const char* rest = sort_job.option_text.get();
+  while ((rest = next_token(rest, token, " ", kTextBufferSize)) != nullptr) {
+    if (is_option(token, kWideForms)) {
+      // A repeated wide option changes nothing, not even an awaited value.
+      if (sort_job.wide_mode == 0) {
+        sort_job.wide_mode = 1;
+        report_info(msg::kWide);
+        sort_job.build_run = build_run_wide;
+        state = OptionState::kKeyText;
+      }
+    } else if (is_option(token, kMemoryForms)) {
+      state = OptionState::kMemoryValue;
+    } else if (is_option(token, kWorkDirForms)) {
+      state = OptionState::kWorkDirValue;
+    } else if (is_option(token, kIgnoreCaseForms)) {
+      sort_job.ignore_case = 1;
+      sort_job.line_comparer = strcmp_nocase;
+      sort_job.field_comparer = memcmp_nocase;
+      state = OptionState::kKeyText;
+    } else if (state == OptionState::kMemoryValue) {
+      state = OptionState::kKeyText;
+      int32_t megabytes = read_decimal(token);
+      sort_job.memory_limit = int64_t{megabytes} * 1000000;
+      if (megabytes < 1 || megabytes > 2000) {
+        report_error(msg::kBadMemory, token);
+        return -1;
+      }
+    } else if (state == OptionState::kWorkDirValue) {
+      state = OptionState::kKeyText;
+      sort_job.work_dir = token;
+      if (!platform::is_directory(sort_job.work_dir)) {
+        report_error(msg::kNotDirectory, sort_job.work_dir.c_str());
+        return -1;
+      }
+      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+    } else {
+      append(sort_job.key_text.get(), token);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int parse_command_line(int argc, char** argv) {
+  if (argc < 3) {
+    show_usage();
+    return -1;
+  }
+  // The joined options and the key text gathered from them are as long as
+  // the command line makes them; the buffers never get smaller than the
+  // usual size.
+  size_t joined = 3;  // "/W " for a byte-order mark
+  for (int i = 3; i < argc; ++i) joined += strlen(argv[i]) + 1;
+  const size_t text_size =
+      std::max(static_cast<size_t>(kTextBufferSize), joined + 1);
+
+  sort_job.key_table.reset(new (std::nothrow) KeyDefinitionTable());
+  sort_job.option_text.reset(new (std::nothrow) char[text_size]);
+  sort_job.key_text.reset(new (std::nothrow) char[text_size]);
+  sort_job.token_buffer.reset(new (std::nothrow) char[kTextBufferSize]);
+  memset(sort_job.conditions, 0, sizeof(sort_job.conditions));
+  if (sort_job.key_table == nullptr || sort_job.option_text == nullptr ||
+      sort_job.key_text == nullptr || sort_job.token_buffer == nullptr) {
+    report_error(msg::kNoMemory, nullptr);
+    return -1;
+  }
+  sort_job.option_text[0] = '\0';
+  sort_job.key_text[0] = '\0';
+  sort_job.token_buffer[0] = '\0';
+  sort_job.build_run = build_run_narrow;
+  sort_job.line_comparer = strcmp;
+  sort_job.field_comparer = memcmp;
+
+  if (take_input(argv[1]) != 0) return -1;
+  if (take_output(argv[2]) != 0) return -1;
+  for (int i = 3; i < argc; ++i) {
+    append(sort_job.option_text.get(), argv[i]);
+    append(sort_job.option_text.get(), " ");
+  }
+  sort_job.work_dir = default_work_dir();
+
+  if (read_options() != 0) return -1;
+
+  if (sort_job.ignore_case) {
+    report_info(sort_job.wide_mode ? msg::kCaseKeptWide : msg::kCaseIgnored);
+  }
+  if (sort_job.key_text[0] == '\0') {
+    report_info(msg::kWholeLine);
+  } else {
+    sort_job.key_mode = 1;
+    if (build_sort_conditions() != 0) return -1;
+  }
+  return probe_input();
+}
 
 }  // namespace quarnel

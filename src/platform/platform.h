@@ -30,6 +30,15 @@ std::string make_unique_directory(const std::string& prefix);
 // Removes an empty directory; 0 or -1.
 int remove_directory(const std::string& path);
 int delete_file(const std::string& path);
+// Deletes the files directly inside a folder, then the folder; 0, or -1
+// when anything stayed.
+int remove_folder(const std::string& path);
+// Until cancelled, SIGINT, SIGTERM, SIGHUP and SIGPIPE first remove the
+// folder as remove_folder does and then end the process as the signal would
+// have. One folder at a time; 0, or -1 when the path is too long to arm.
+int remove_folder_on_signal(const std::string& path);
+// Puts the handlers that were there before back in place.
+void cancel_remove_folder_on_signal();
 // Moves a file over the target, replacing it in one step; crosses file
 // systems by copying into a temporary file beside the target, syncing it
 // and renaming it into place. 0 or -1; on failure the target is untouched.

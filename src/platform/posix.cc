@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,7 +77,114 @@ int copy_into_place(const std::string& from, const std::string& to) {
   return 0;
 }
 
+// The folder that a signal removes before the process ends; a fixed
+// buffer, since the handler may not allocate.
+char g_signal_folder[PATH_MAX + 1];
+volatile sig_atomic_t g_signal_armed = 0;
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int kCleanupSignalCount = 4;
+struct sigaction g_previous_actions[kCleanupSignalCount];
+bool g_handler_installed[kCleanupSignalCount] = {};
+
+// The kernel's directory entry as getdents64 delivers it.
+struct DirectoryEntry64 {
+  uint64_t inode;
+  int64_t offset;
+  unsigned short record_length;
+  unsigned char type;
+  char name[1];
+};
+
+// Only async-signal-safe calls: a signal handler runs this. Deleting
+// entries while reading the folder may hide others from the same pass, so
+// it reads again from the start until a pass finds nothing to delete.
+int remove_folder_safely(const char* path) {
+  int dir = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    alignas(8) char entries[4096];
+    for (int pass = 0; pass < 16; ++pass) {
+      bool deleted = false;
+      if (lseek(dir, 0, SEEK_SET) != 0) break;
+      for (;;) {
+        long got = syscall(SYS_getdents64, dir, entries, sizeof(entries));
+        if (got <= 0) break;
+        for (long at = 0; at < got;) {
+          const DirectoryEntry64* e =
+              reinterpret_cast<const DirectoryEntry64*>(entries + at);
+          at += e->record_length;
+          const char* name = e->name;
+          if (name[0] == '.' &&
+              (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            continue;
+          }
+          if (unlinkat(dir, name, 0) == 0 ||
+              (errno == EISDIR && unlinkat(dir, name, AT_REMOVEDIR) == 0)) {
+            deleted = true;
+          }
+        }
+      }
+      if (!deleted) break;
+    }
+    close(dir);
+  }
+  return rmdir(path) == 0 ? 0 : -1;
+}
+
+void remove_folder_and_end(int signal_number) {
+  int saved_errno = errno;
+  if (g_signal_armed) {
+    g_signal_armed = 0;
+    remove_folder_safely(g_signal_folder);
+  }
+  struct sigaction default_action;
+  memset(&default_action, 0, sizeof(default_action));
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  sigaction(signal_number, &default_action, nullptr);
+  errno = saved_errno;
+  // Blocked while this handler runs: delivered, with its default action,
+  // as soon as the handler returns.
+  raise(signal_number);
+}
+
 }  // namespace
+
+int remove_folder(const std::string& path) {
+  return remove_folder_safely(path.c_str());
+}
+
+int remove_folder_on_signal(const std::string& path) {
+  g_signal_armed = 0;
+  if (path.empty() || path.size() > PATH_MAX) return -1;
+  memcpy(g_signal_folder, path.c_str(), path.size() + 1);
+  for (int i = 0; i < kCleanupSignalCount; ++i) {
+    if (g_handler_installed[i]) continue;
+    struct sigaction current;
+    if (sigaction(kCleanupSignals[i], nullptr, &current) != 0) continue;
+    // A signal the caller chose to ignore (nohup, a shell) stays ignored.
+    if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN) {
+      continue;
+    }
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = remove_folder_and_end;
+    sigfillset(&action.sa_mask);
+    if (sigaction(kCleanupSignals[i], &action, &g_previous_actions[i]) == 0) {
+      g_handler_installed[i] = true;
+    }
+  }
+  g_signal_armed = 1;
+  return 0;
+}
+
+void cancel_remove_folder_on_signal() {
+  g_signal_armed = 0;
+  for (int i = 0; i < kCleanupSignalCount; ++i) {
+    if (!g_handler_installed[i]) continue;
+    sigaction(kCleanupSignals[i], &g_previous_actions[i], nullptr);
+    g_handler_installed[i] = false;
+  }
+}
 
 std::string executable_path() {
   std::vector<char> buffer(4096);

@@ -1,7 +1,11 @@
 #include "sort/compare.h"
 
+#include <cstring>
+
+#include "options/command_line.h"
 #include "options/sort_job.h"
 #include "sort/key_compare.h"
+#include "sort/run_builder.h"
 
 namespace quarnel {
 
@@ -23,8 +27,49 @@ int compare_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
   }
 }
 
-// Placeholders until the LineTable comparators are built.
-int compare_lines_narrow(int32_t, int32_t) { return 0; }
-int compare_lines_wide(int32_t, int32_t) { return 0; }
+int compare_lines_narrow(int32_t a, int32_t b) {
+  return compare_narrow(line_table.line_starts[a], line_table.line_lengths[a],
+                        line_table.line_starts[b], line_table.line_lengths[b]);
+}
+
+int compare_lines_wide(int32_t a, int32_t b) {
+  return compare_wide(
+      reinterpret_cast<const uint16_t*>(line_table.line_starts[a]),
+      line_table.line_lengths[a],
+      reinterpret_cast<const uint16_t*>(line_table.line_starts[b]),
+      line_table.line_lengths[b]);
+}
+
+uint64_t narrow_line_prefix(const char* line, int32_t length, bool fold) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(line);
+  int32_t n = length < 8 ? length : 8;
+  uint64_t value = 0;
+  for (int32_t i = 0; i < n && p[i] != 0; ++i) {
+    value |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
+  }
+  return fold ? fold_word(value) : value;
+}
+
+uint64_t wide_line_prefix(const uint16_t* line, int32_t length) {
+  int32_t n = length < 4 ? length : 4;
+  uint64_t value = 0;
+  for (int32_t i = 0; i < n && line[i] != 0; ++i) {
+    value |= static_cast<uint64_t>(line[i]) << (48 - 16 * i);
+  }
+  return value;
+}
+
+WholeLineForm whole_line_form(int (*comparator)(int32_t, int32_t)) {
+  if (sort_job.key_mode) return WholeLineForm::kNone;
+  if (comparator == &compare_lines_wide) return WholeLineForm::kWide;
+  if (comparator != &compare_lines_narrow) return WholeLineForm::kNone;
+  if (sort_job.line_comparer == &strcmp_nocase) {
+    return WholeLineForm::kNarrowFolded;
+  }
+  if (sort_job.line_comparer == static_cast<LineComparer>(&::strcmp)) {
+    return WholeLineForm::kNarrow;
+  }
+  return WholeLineForm::kNone;
+}
 
 }  // namespace quarnel

@@ -1,10 +1,17 @@
 // How two lines compare: whole lines or by the sort conditions, narrow
 // (Shift_JIS bytes) or wide (UTF-16LE units). Every line is followed in
 // memory by a zero byte (narrow) or zero unit (wide).
+//
+// Whole-line sorting also has a quicker form with the same answers: each
+// line's first 8 bytes (4 units) cached as one big-endian number, so that
+// most comparisons never reach the line itself.
 #ifndef QUARNEL_SORT_COMPARE_H_
 #define QUARNEL_SORT_COMPARE_H_
 
 #include <cstdint>
+#include <cstring>
+
+#include "options/command_line.h"
 
 namespace quarnel {
 
@@ -18,6 +25,68 @@ int compare_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
 // The same for two entries of the LineTable.
 int compare_lines_narrow(int32_t a, int32_t b);
 int compare_lines_wide(int32_t a, int32_t b);
+
+// The cached prefix of a line: its bytes up to the first zero byte (which
+// ends the comparison of strcmp and of the /I comparer alike), at most 8,
+// zero-padded; with fold, 'A'..'Z' read as 'a'..'z'. Two lines whose
+// prefixes differ compare as their prefixes do; equal prefixes with a zero
+// lowest byte mean equal lines; otherwise the lines decide from byte 8 on.
+uint64_t narrow_line_prefix(const char* line, int32_t length, bool fold);
+// The same with 4 units up to the first zero unit.
+uint64_t wide_line_prefix(const uint16_t* line, int32_t length);
+
+// 'A'..'Z' as 'a'..'z' in each of the 8 bytes of word, all at once.
+inline uint64_t fold_word(uint64_t word) {
+  const uint64_t low7 = 0x7F7F7F7F7F7F7F7FULL;
+  const uint64_t high = 0x8080808080808080ULL;
+  uint64_t x = word & low7;
+  uint64_t at_least_a = x + 0x3F3F3F3F3F3F3F3FULL;  // high bit: x >= 'A'
+  uint64_t past_z = x + 0x2525252525252525ULL;      // high bit: x > 'Z'
+  uint64_t upper = at_least_a & ~past_z & ~word & high;
+  return word | (upper >> 2);
+}
+
+enum class WholeLineForm { kNone, kNarrow, kNarrowFolded, kWide };
+
+// Which cached-prefix form agrees with this comparator under the current
+// SortJob, or kNone (key mode, or a comparer it does not know).
+WholeLineForm whole_line_form(int (*comparator)(int32_t, int32_t));
+
+// The inlined whole-line comparators over the cached prefixes.
+struct NarrowPrefixCompare {
+  const uint64_t* prefixes;
+  char* const* starts;
+  bool fold;
+
+  int operator()(int32_t a, int32_t b) const {
+    uint64_t x = prefixes[a];
+    uint64_t y = prefixes[b];
+    if (x != y) return x < y ? -1 : 1;
+    if ((x & 0xFF) == 0) return 0;
+    // Both lines hold 8 bytes without a zero: go on behind them.
+    int r = fold ? strcmp_nocase(starts[a] + 8, starts[b] + 8)
+                 : std::strcmp(starts[a] + 8, starts[b] + 8);
+    return r > 0 ? 1 : (r < 0 ? -1 : 0);
+  }
+};
+
+struct WidePrefixCompare {
+  const uint64_t* prefixes;
+  char* const* starts;
+
+  int operator()(int32_t a, int32_t b) const {
+    uint64_t x = prefixes[a];
+    uint64_t y = prefixes[b];
+    if (x != y) return x < y ? -1 : 1;
+    if ((x & 0xFFFF) == 0) return 0;
+    const uint16_t* p = reinterpret_cast<const uint16_t*>(starts[a]) + 4;
+    const uint16_t* q = reinterpret_cast<const uint16_t*>(starts[b]) + 4;
+    for (;; ++p, ++q) {
+      if (*p != *q) return *p < *q ? -1 : 1;
+      if (*p == 0) return 0;
+    }
+  }
+};
 
 }  // namespace quarnel
 

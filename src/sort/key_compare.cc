@@ -1,11 +1,144 @@
-// Placeholder so that the programs link while this module is being built.
 #include "sort/key_compare.h"
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+
+#include "options/sort_job.h"
 
 namespace quarnel {
 
-int compare_keys_narrow(const char*, int32_t, const char*, int32_t) { return 0; }
-int compare_keys_wide(const uint16_t*, int32_t, const uint16_t*, int32_t) { return 0; }
-double numeric_key_value(const uint16_t*, int32_t) { return 0; }
-double numeric_key_value_narrow(const char*, int32_t) { return 0; }
+namespace {
+
+constexpr int32_t kNumericScanLimit = 256;
+
+// The kept characters of one numeric field. The engine may sort two
+// separated sub-ranges on two threads at once, so each thread has its own.
+thread_local char numeric_scratch[kNumericScanLimit + 1];
+
+bool kept(uint32_t c) {
+  return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9');
+}
+
+// atof's reading of text made only of '+', '-', '.' and digits: an
+// optional sign, digits, an optional '.' and digits; 0 without a leading
+// number. The decimal point is '.' whatever the locale, and no exponent
+// can occur because letters never survive.
+double read_kept(const char* text, size_t length) {
+  const char* p = text;
+  const char* end = text + length;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = (*p == '-');
+    ++p;
+  }
+  if (p == end || (*p != '.' && (*p < '0' || *p > '9'))) return 0.0;
+  double value = 0.0;
+  std::from_chars_result r =
+      std::from_chars(p, end, value, std::chars_format::fixed);
+  if (r.ec != std::errc()) return 0.0;
+  return negative ? -value : value;
+}
+
+template <typename Unit>
+double numeric_value(const Unit* field, int32_t count) {
+  int32_t scan = count < kNumericScanLimit ? count : kNumericScanLimit;
+  size_t length = 0;
+  for (int32_t i = 0; i < scan; ++i) {
+    uint32_t c = static_cast<std::make_unsigned_t<Unit>>(field[i]);
+    if (kept(c)) numeric_scratch[length++] = static_cast<char>(c);
+  }
+  numeric_scratch[length] = '\0';
+  return read_kept(numeric_scratch, length);
+}
+
+// How many characters a condition compares once the shorter line (length
+// m) has had its say: the whole field when it ends on or before the
+// shorter line's terminator, the part up to that terminator when it
+// starts on or before it, and 0 when it starts behind it.
+inline int64_t fitted_count(int64_t start, int64_t length, int64_t m) {
+  if (start + length <= m + 2) return length;
+  int64_t cut = m - start + 2;
+  return cut > 0 ? cut : 0;
+}
+
+inline int ordered(int r, char order) { return order == 'A' ? r : -r; }
+
+template <typename Unit>
+int compare_numbers(const Unit* fa, const Unit* fb, int32_t count,
+                    char order) {
+  double va = numeric_value(fa, count);
+  double vb = numeric_value(fb, count);
+  if (va > vb) return ordered(1, order);
+  if (va < vb) return ordered(-1, order);
+  return 0;
+}
+
+}  // namespace
+
+double numeric_key_value(const uint16_t* field, int32_t count) {
+  return numeric_value(field, count);
+}
+
+double numeric_key_value_narrow(const char* field, int32_t count) {
+  return numeric_value(field, count);
+}
+
+int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
+                        int32_t length_b) {
+  const int64_t m = length_a < length_b ? length_a : length_b;
+  const int count = sort_job.condition_count;
+  for (int i = 0; i < count; ++i) {
+    const SortCondition& c = sort_job.conditions[i];
+    int64_t n = fitted_count(c.start, c.length, m);
+    if (n == 0) {
+      // The field starts behind the shorter line's terminator.
+      if (length_a != length_b) {
+        return ordered(length_a < length_b ? -1 : 1, c.order);
+      }
+      continue;
+    }
+    const char* fa = a + (c.start - 1);
+    const char* fb = b + (c.start - 1);
+    int r;
+    if (c.type == 'S') {
+      r = c.order == 'A'
+              ? sort_job.field_comparer(fa, fb, static_cast<size_t>(n))
+              : sort_job.field_comparer(fb, fa, static_cast<size_t>(n));
+      if (r != 0) return r > 0 ? 1 : -1;
+    } else {
+      r = compare_numbers(fa, fb, static_cast<int32_t>(n), c.order);
+      if (r != 0) return r;
+    }
+  }
+  return 0;
+}
+
+int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
+                      int32_t length_b) {
+  const int64_t m = length_a < length_b ? length_a : length_b;
+  const int count = sort_job.condition_count;
+  for (int i = 0; i < count; ++i) {
+    const SortCondition& c = sort_job.conditions[i];
+    int64_t n = fitted_count(c.start, c.length, m);
+    if (n == 0) {
+      if (length_a != length_b) {
+        return ordered(length_a < length_b ? -1 : 1, c.order);
+      }
+      continue;
+    }
+    const uint16_t* fa = a + (c.start - 1);
+    const uint16_t* fb = b + (c.start - 1);
+    if (c.type == 'S') {
+      for (int64_t k = 0; k < n; ++k) {
+        if (fa[k] != fb[k]) return ordered(fa[k] < fb[k] ? -1 : 1, c.order);
+      }
+    } else {
+      int r = compare_numbers(fa, fb, static_cast<int32_t>(n), c.order);
+      if (r != 0) return r;
+    }
+  }
+  return 0;
+}
 
 }  // namespace quarnel

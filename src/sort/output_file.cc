@@ -1,15 +1,174 @@
-// Placeholder so that the programs link while this module is being built.
+// The one buffered writer. A write that cannot be completed is reported
+// and also fails the job (sort_job.failed), so that a run or list that is
+// missing, empty or cut short never passes for a finished one.
 #include "sort/output_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "driver/console.h"
+#include "driver/messages.h"
+#include "options/sort_job.h"
+#include "platform/platform.h"
+#include "text/sjis.h"
 
 namespace quarnel {
 
 OutputFile output_file;
 bool needs_open = true;
-OutputFile* open_output_file(const char*) { return nullptr; }
-int write_buffered(const char*, const void*, int32_t) { return -1; }
-void append_line_end(const void*, int32_t) {}
-void close_output_file() {}
-void make_directories(const char*) {}
-int grant_everyone_access(const char*) { return -1; }
+
+namespace {
+
+constexpr int32_t kLargestBuffer = 256000000;
+constexpr int32_t kBufferStep = 1000000;
+
+void report_and_fail(const char* message, const char* path) {
+  if (path != nullptr) {
+    report_info(message, path);
+  } else {
+    report_info(message);
+  }
+  fflush(stderr);
+  sort_job.failed = 1;
+}
+
+bool file_is_open() {
+  return output_file.buffer != nullptr && output_file.descriptor >= 0;
+}
+
+// Appends when the piece leaves room in the buffer (used stays below
+// capacity); else writes out the buffered bytes and then the piece itself,
+// so that a piece is never split. False after a failed write.
+bool put(const void* data, int32_t length) {
+  OutputFile& f = output_file;
+  if (static_cast<int64_t>(f.used) + length < f.capacity) {
+    memcpy(f.buffer.get() + f.used, data, static_cast<size_t>(length));
+    f.used += length;
+    return true;
+  }
+  if (f.used > 0) {
+    if (platform::write_fd(f.descriptor, f.buffer.get(), f.used) != f.used) {
+      return false;
+    }
+    // Written once only, whatever happens to the piece.
+    f.used = 0;
+  }
+  return platform::write_fd(f.descriptor, data, length) == length;
+}
+
+}  // namespace
+
+OutputFile* open_output_file(const char* path) {
+  if (file_is_open()) platform::close_fd(output_file.descriptor);
+  output_file.descriptor = 0;
+  output_file.buffer.reset();
+  output_file.capacity = 0;
+  output_file.used = 0;
+
+  int fd = platform::open_write(path, true, true);
+  if (fd < 0) {
+    // A file that is there but may not be written: let its owner write
+    // it, then try once more.
+    grant_everyone_access(path);
+    fd = platform::open_write(path, true, true);
+  }
+  if (fd < 0) {
+    output_file.descriptor = -1;
+    return nullptr;
+  }
+  output_file.descriptor = fd;
+
+  // Pages of the buffer that are never touched cost no memory, so the
+  // large buffer is cheap for a small file.
+  for (int32_t capacity = kLargestBuffer; capacity >= kBufferStep;
+       capacity -= kBufferStep) {
+    char* buffer = new (std::nothrow) char[static_cast<size_t>(capacity)];
+    if (buffer != nullptr) {
+      output_file.buffer.reset(buffer);
+      output_file.capacity = capacity;
+      return &output_file;
+    }
+  }
+  report_info(msg::kNoResources);
+  fflush(stderr);
+  // The file stays created and empty; its descriptor is not kept.
+  platform::close_fd(fd);
+  output_file.descriptor = -1;
+  return nullptr;
+}
+
+int write_buffered(const char* path, const void* data, int32_t length) {
+  if (needs_open) {
+    make_directories(directory_of(path));
+    if (open_output_file(path) == nullptr) {
+      report_and_fail(msg::kCannotOpenForWrite, path);
+      return -1;
+    }
+    needs_open = false;
+  }
+  if (length <= 0) return 0;
+  if (!put(data, length)) {
+    report_and_fail(msg::kDiskFull, nullptr);
+    return -1;
+  }
+  return length;
+}
+
+void append_line_end(const void* bytes, int32_t count) {
+  if (!file_is_open() || count <= 0) return;
+  if (!put(bytes, count)) report_and_fail(msg::kDiskFull, nullptr);
+}
+
+void close_output_file() {
+  OutputFile& f = output_file;
+  if (f.used != 0) {
+    if (platform::write_fd(f.descriptor, f.buffer.get(), f.used) != f.used) {
+      report_and_fail(msg::kDiskFull, nullptr);
+    }
+    f.used = 0;
+  }
+  if (file_is_open()) {
+    // A delayed write error (a full disk on some file systems) shows up
+    // only here.
+    if (platform::close_fd(f.descriptor) != 0) {
+      report_and_fail(msg::kDiskFull, nullptr);
+    }
+  }
+  f.descriptor = 0;
+  f.buffer.reset();
+  f.capacity = 0;
+  needs_open = true;
+}
+
+void make_directories(const char* directory) {
+  if (directory == nullptr || *directory == '\0') return;
+  if (platform::exists(directory)) return;
+  const std::string path(directory);
+  const char separator = platform::kPathSeparator;
+  // An absolute path is walked from the root, a relative one from the
+  // current directory.
+  std::string built = path[0] == separator ? std::string(1, separator) : "";
+  size_t at = 0;
+  while (at < path.size()) {
+    size_t end = path.find(separator, at);
+    if (end == std::string::npos) end = path.size();
+    if (end > at) {
+      if (!built.empty() && built.back() != separator) built += separator;
+      built.append(path, at, end - at);
+      if (!platform::exists(built) && platform::make_directory(built) != 0) {
+        return;
+      }
+    }
+    at = end + 1;
+  }
+}
+
+int grant_everyone_access(const char* path) {
+  // Read and write for the owner only: a file is never made writable for
+  // everyone on a shared machine.
+  return platform::make_writable(path);
+}
 
 }  // namespace quarnel

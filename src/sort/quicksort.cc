@@ -1,8 +1,219 @@
-// Placeholder so that the programs link while this module is being built.
 #include "sort/quicksort.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "options/sort_job.h"
+#include "sort/compare.h"
+#include "sort/run_builder.h"
 
 namespace quarnel {
 
-void sort_line_indexes(int32_t, IndexComparator) {}
+int32_t parallel_sort_min_count = 100000;
+int32_t sort_thread_count = 0;
+
+namespace {
+
+int32_t threads_to_use() {
+  if (sort_thread_count > 0) return sort_thread_count;
+  unsigned n = std::thread::hardware_concurrency();
+  if (n == 0) return 1;
+  return static_cast<int32_t>(std::min(n, 8u));
+}
+
+// Exchanges an entry's start and length (the parts every comparator may
+// read); the prefixes exist only while a whole-line sort runs.
+struct TableSwap {
+  char** starts;
+  int32_t* lengths;
+  void operator()(int32_t a, int32_t b) const {
+    std::swap(starts[a], starts[b]);
+    std::swap(lengths[a], lengths[b]);
+  }
+};
+
+struct PrefixTableSwap {
+  char** starts;
+  int32_t* lengths;
+  uint64_t* prefixes;
+  void operator()(int32_t a, int32_t b) const {
+    std::swap(starts[a], starts[b]);
+    std::swap(lengths[a], lengths[b]);
+    std::swap(prefixes[a], prefixes[b]);
+  }
+};
+
+struct PointerCompare {
+  IndexComparator comparator;
+  int operator()(int32_t a, int32_t b) const { return comparator(a, b); }
+};
+
+// compare_lines_* called directly, so the call is inlined into the sort.
+template <int (*Function)(int32_t, int32_t)>
+struct DirectCompare {
+  int operator()(int32_t a, int32_t b) const { return Function(a, b); }
+};
+
+// Runs fn(first, last) over count entries cut into one piece per thread.
+template <typename Fn>
+void for_pieces(int32_t count, Fn fn) {
+  int32_t threads = threads_to_use();
+  if (threads < 2 || count < parallel_sort_min_count) {
+    fn(0, count);
+    return;
+  }
+  std::vector<std::thread> helpers;
+  int32_t piece = count / threads + 1;
+  for (int32_t t = 1; t < threads; ++t) {
+    int32_t first = std::min(count, t * piece);
+    int32_t last = std::min(count, first + piece);
+    try {
+      helpers.emplace_back(fn, first, last);
+    } catch (const std::system_error&) {
+      fn(first, last);  // no thread to be had: do it here
+    }
+  }
+  fn(0, std::min(count, piece));
+  for (std::thread& h : helpers) h.join();
+}
+
+void fill_prefixes(int32_t count, WholeLineForm form) {
+  char** starts = line_table.line_starts.get();
+  int32_t* lengths = line_table.line_lengths.get();
+  uint64_t* prefixes = line_table.line_prefixes.get();
+  for_pieces(count, [=](int32_t first, int32_t last) {
+    for (int32_t i = first; i < last; ++i) {
+      if (form == WholeLineForm::kWide) {
+        prefixes[i] = wide_line_prefix(
+            reinterpret_cast<const uint16_t*>(starts[i]), lengths[i]);
+      } else {
+        prefixes[i] = narrow_line_prefix(starts[i], lengths[i],
+                                         form == WholeLineForm::kNarrowFolded);
+      }
+    }
+  });
+}
+
+template <typename Compare>
+void sort_with_prefixes(int32_t count, Compare cmp) {
+  PrefixTableSwap swap{line_table.line_starts.get(),
+                       line_table.line_lengths.get(),
+                       line_table.line_prefixes.get()};
+  if (threads_to_use() >= 2 && count >= parallel_sort_min_count) {
+    quicksort::sort_entries_shared(count, cmp, swap);
+  } else {
+    quicksort::sort_entries(count, cmp, swap);
+  }
+}
+
+}  // namespace
+
+namespace quicksort {
+
+struct RangeQueue {
+  std::mutex lock;
+  std::condition_variable wake;
+  std::vector<std::pair<int32_t, int32_t>> ranges;
+  int32_t busy = 0;
+  int32_t split_size = 2;
+  RangeWork work = nullptr;
+  void* context = nullptr;
+};
+
+void offer_range(RangeQueue* queue, int32_t lo, int32_t hi) {
+  {
+    std::lock_guard<std::mutex> hold(queue->lock);
+    queue->ranges.emplace_back(lo, hi);
+  }
+  queue->wake.notify_one();
+}
+
+int32_t split_size(const RangeQueue* queue) { return queue->split_size; }
+
+namespace {
+
+void drain(RangeQueue* queue) {
+  for (;;) {
+    std::pair<int32_t, int32_t> range;
+    {
+      std::unique_lock<std::mutex> hold(queue->lock);
+      queue->wake.wait(hold, [queue] {
+        return !queue->ranges.empty() || queue->busy == 0;
+      });
+      if (queue->ranges.empty()) return;
+      range = queue->ranges.back();
+      queue->ranges.pop_back();
+      ++queue->busy;
+    }
+    queue->work(queue->context, queue, range.first, range.second);
+    bool done;
+    {
+      std::lock_guard<std::mutex> hold(queue->lock);
+      --queue->busy;
+      done = queue->busy == 0 && queue->ranges.empty();
+    }
+    if (done) queue->wake.notify_all();
+  }
+}
+
+}  // namespace
+
+void run_range_workers(int32_t count, RangeWork work, void* context) {
+  RangeQueue queue;
+  queue.work = work;
+  queue.context = context;
+  // Parts are split until each thread has several to pull, so that an
+  // uneven partition does not leave a thread idle for long.
+  int32_t threads = threads_to_use();
+  queue.split_size = std::max<int32_t>(2, count / (threads * 8));
+  queue.ranges.emplace_back(0, count - 1);
+  std::vector<std::thread> helpers;
+  for (int32_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(drain, &queue);
+    } catch (const std::system_error&) {
+      break;  // the threads there are will do all the work
+    }
+  }
+  drain(&queue);
+  for (std::thread& h : helpers) h.join();
+}
+
+}  // namespace quicksort
+
+void sort_line_indexes(int32_t count, IndexComparator comparator) {
+  if (count < 2) return;
+  WholeLineForm form = whole_line_form(comparator);
+  if (form != WholeLineForm::kNone && line_table.line_prefixes) {
+    fill_prefixes(count, form);
+    if (form == WholeLineForm::kWide) {
+      sort_with_prefixes(count,
+                         WidePrefixCompare{line_table.line_prefixes.get(),
+                                           line_table.line_starts.get()});
+    } else {
+      sort_with_prefixes(count,
+                         NarrowPrefixCompare{line_table.line_prefixes.get(),
+                                             line_table.line_starts.get(),
+                                             form == WholeLineForm::kNarrowFolded});
+    }
+    return;
+  }
+  TableSwap swap{line_table.line_starts.get(), line_table.line_lengths.get()};
+  if (comparator == &compare_lines_narrow) {
+    DirectCompare<compare_lines_narrow> cmp;
+    quicksort::sort_entries(count, cmp, swap);
+  } else if (comparator == &compare_lines_wide) {
+    DirectCompare<compare_lines_wide> cmp;
+    quicksort::sort_entries(count, cmp, swap);
+  } else {
+    PointerCompare cmp{comparator};
+    quicksort::sort_entries(count, cmp, swap);
+  }
+}
 
 }  // namespace quarnel

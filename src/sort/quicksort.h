@@ -1,5 +1,9 @@
 // The index quicksort that orders one run's LineTable entries. Its exact
-// sequence of comparisons fixes where equal lines end up.
+// sequence of comparisons fixes where equal lines end up, so every form of
+// it below makes the same comparisons, in the same sense, on the same
+// entries: the function-pointer entry point, the templated one with an
+// inlined comparator, and the one that shares sub-ranges between threads
+// (a range's outcome depends only on its own entries).
 #ifndef QUARNEL_SORT_QUICKSORT_H_
 #define QUARNEL_SORT_QUICKSORT_H_
 
@@ -9,8 +13,170 @@ namespace quarnel {
 
 using IndexComparator = int (*)(int32_t a, int32_t b);
 
+// Sorts LineTable entries 0 .. count-1 with the comparator. Called with
+// compare_lines_narrow or compare_lines_wide in whole-line mode it takes
+// the fast path (cached prefixes, inlined comparison, two threads); the
+// result is the same as with any other comparator of the same answers.
 void sort_line_indexes(int32_t count, IndexComparator comparator);
 
+// Ranges below this many entries are sorted on one thread. Tests lower it.
+extern int32_t parallel_sort_min_count;
+// Threads for a parallel sort: 0 means the hardware's count (at most 8).
+extern int32_t sort_thread_count;
+
+namespace quicksort {
+
+// One pass of steps "median of three, partition, gather the equals" over
+// lo .. hi (hi > lo). Afterwards lo .. *left_end and *right_start .. hi
+// are the parts still to sort; the entries between equal the pivot.
+// cmp(i, j) answers like the comparator; swap(i, j) exchanges two entries.
+template <typename Compare, typename Swap>
+inline void partition_range(int32_t lo, int32_t hi, Compare& cmp, Swap& swap,
+                            int32_t* left_end, int32_t* right_start) {
+  int32_t mid = lo + (hi - lo + 1) / 2;
+  if (cmp(lo, mid) > 0) swap(lo, mid);
+  if (cmp(lo, hi) > 0) swap(lo, hi);
+  if (cmp(mid, hi) > 0) swap(mid, hi);
+  int32_t up = lo;
+  int32_t down = hi;
+  for (;;) {
+    if (mid > up) {
+      do {
+        ++up;
+      } while (up < mid && cmp(up, mid) <= 0);
+    }
+    if (mid <= up) {
+      do {
+        ++up;
+      } while (up <= hi && cmp(up, mid) <= 0);
+    }
+    do {
+      --down;
+    } while (down > mid && cmp(down, mid) > 0);
+    if (down < up) break;
+    swap(up, down);
+    // The pivot itself was moved: follow it.
+    if (mid == down) mid = up;
+  }
+  ++down;
+  if (mid < down) {
+    do {
+      --down;
+    } while (down > mid && cmp(down, mid) == 0);
+  }
+  if (mid >= down) {
+    do {
+      --down;
+    } while (down > lo && cmp(down, mid) == 0);
+  }
+  *left_end = down;
+  *right_start = up;
+}
+
+// Sorts lo .. hi (hi > lo) without recursion: the smaller part first, the
+// larger one waiting on a stack of 64 pairs, which is never exceeded since
+// each pending pair at least halves what is left.
+template <typename Compare, typename Swap>
+void sort_range(int32_t lo, int32_t hi, Compare& cmp, Swap& swap) {
+  int32_t stack[64][2];
+  int depth = 0;
+  for (;;) {
+    int32_t down;
+    int32_t up;
+    partition_range(lo, hi, cmp, swap, &down, &up);
+    bool next = false;
+    if (down - lo >= hi - up) {
+      if (lo < down) {
+        stack[depth][0] = lo;
+        stack[depth][1] = down;
+        ++depth;
+      }
+      if (up < hi) {
+        lo = up;
+        next = true;
+      }
+    } else {
+      if (up < hi) {
+        stack[depth][0] = up;
+        stack[depth][1] = hi;
+        ++depth;
+      }
+      if (lo < down) {
+        hi = down;
+        next = true;
+      }
+    }
+    if (next) continue;
+    if (depth == 0) return;
+    --depth;
+    lo = stack[depth][0];
+    hi = stack[depth][1];
+  }
+}
+
+template <typename Compare, typename Swap>
+void sort_entries(int32_t count, Compare& cmp, Swap& swap) {
+  if (count < 2) return;
+  sort_range(0, count - 1, cmp, swap);
+}
+
+// Runs sort_ranges_shared's workers; defined in quicksort.cc.
+struct RangeQueue;
+using RangeWork = void (*)(void* context, RangeQueue* queue, int32_t lo,
+                           int32_t hi);
+void run_range_workers(int32_t count, RangeWork work, void* context);
+// Hands a part to an idle thread.
+void offer_range(RangeQueue* queue, int32_t lo, int32_t hi);
+// The size from which a range is split further rather than sorted whole.
+int32_t split_size(const RangeQueue* queue);
+
+template <typename Compare, typename Swap>
+struct SharedSort {
+  Compare* cmp;
+  Swap* swap;
+
+  // A large range is partitioned once, one part offered to the other
+  // threads, the other kept; a small one is sorted here whole. Either way
+  // the entries of the range see exactly the steps sort_range would take.
+  static void work(void* context, RangeQueue* queue, int32_t lo, int32_t hi) {
+    SharedSort* self = static_cast<SharedSort*>(context);
+    int32_t limit = split_size(queue);
+    while (hi - lo + 1 >= limit && hi > lo) {
+      int32_t down;
+      int32_t up;
+      partition_range(lo, hi, *self->cmp, *self->swap, &down, &up);
+      bool left = lo < down;
+      bool right = up < hi;
+      if (left && right) {
+        if (down - lo >= hi - up) {
+          offer_range(queue, lo, down);
+          lo = up;
+        } else {
+          offer_range(queue, up, hi);
+          hi = down;
+        }
+      } else if (left) {
+        hi = down;
+      } else if (right) {
+        lo = up;
+      } else {
+        return;
+      }
+    }
+    if (hi > lo) sort_range(lo, hi, *self->cmp, *self->swap);
+  }
+};
+
+// The same result as sort_entries, on several threads. cmp and swap must
+// be safe to call from several threads on disjoint entries.
+template <typename Compare, typename Swap>
+void sort_entries_shared(int32_t count, Compare& cmp, Swap& swap) {
+  if (count < 2) return;
+  SharedSort<Compare, Swap> shared{&cmp, &swap};
+  run_range_workers(count, &SharedSort<Compare, Swap>::work, &shared);
+}
+
+}  // namespace quicksort
 }  // namespace quarnel
 
 #endif  // QUARNEL_SORT_QUICKSORT_H_

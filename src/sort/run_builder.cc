@@ -1,14 +1,309 @@
-// Placeholder so that the programs link while this module is being built.
 #include "sort/run_builder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "driver/console.h"
+#include "driver/messages.h"
+#include "options/sort_job.h"
+#include "platform/platform.h"
+#include "sort/compare.h"
+#include "sort/quicksort.h"
+#include "sort/run_files.h"
 
 namespace quarnel {
 
 LineTable line_table;
 ReaderState reader_state;
-int build_run_narrow(const char*, int) { return 0; }
-int build_run_wide(const char*, int) { return 0; }
-int grow_line_table() { return 0; }
-void release_line_table() {}
-void reset_run_builder() {}
+RunWriter narrow_run_writer = &write_run_narrow;
+RunWriter wide_run_writer = &write_run_wide;
+
+namespace {
+
+// Line indexes are 32-bit; a table never needs more entries than that.
+constexpr int64_t kMaxEntries = 2147483647;
+
+int64_t table_entries() {
+  return static_cast<int64_t>(line_table.block_size) * line_table.block_count;
+}
+
+void close_input() {
+  if (!reader_state.input_closed && reader_state.input_fd >= 0) {
+    platform::close_fd(reader_state.input_fd);
+  }
+  reader_state.input_fd = 0;
+  reader_state.input_closed = 1;
+}
+
+// Ends the builder's work on an error: the job must fail without output.
+int stop_failed(const char* message, const char* arg) {
+  if (message != nullptr) report_error(message, arg);
+  sort_job.failed = 1;
+  close_input();
+  reader_state.next_line = nullptr;
+  return 0;
+}
+
+// Sorts the count lines recorded so far, writes them as the next run and
+// empties the table for the next one.
+void write_run(int32_t count, bool wide) {
+  if (count > 0) {
+    sort_line_indexes(count, wide ? &compare_lines_wide : &compare_lines_narrow);
+    int32_t run = sort_job.run_count++;
+    (wide ? wide_run_writer : narrow_run_writer)(count, run);
+    std::memset(line_table.line_starts.get(), 0, sizeof(char*) * count);
+    std::memset(line_table.line_lengths.get(), 0, sizeof(int32_t) * count);
+  }
+  line_table.last_line = -1;
+}
+
+void final_flush(bool wide) {
+  close_input();
+  write_run(line_table.last_line + 1, wide);
+  reader_state.next_line = nullptr;
+}
+
+// The bytes to ask for at a fill with room bytes free. Wide text is read
+// in whole units, so that no unit is split between two fills, except
+// where the read reaches the end of the input.
+int64_t read_request(int64_t room, int64_t unconsumed_in_buffer, bool wide) {
+  if (!wide) return room;
+  int64_t unread = sort_job.remaining_bytes - unconsumed_in_buffer;
+  return room >= unread ? room : (room & ~int64_t{1});
+}
+
+// Reads behind the first offset bytes of the buffer (the carried piece)
+// and puts the terminating zero (unit) behind what arrived. The count
+// delivered, or -1 on a read error.
+int64_t fill(int64_t offset, bool wide) {
+  ReaderState& rs = reader_state;
+  int64_t request = read_request(rs.buffer_capacity - offset, offset, wide);
+  int64_t got = 0;
+  if (request > 0) {
+    got = platform::read_fd(rs.input_fd, rs.buffer_start + offset, request);
+    if (got < 0) return -1;
+  }
+  rs.last_read = got;
+  int64_t end = offset + got;
+  rs.data_end = rs.buffer_start + end;
+  if (wide) {
+    // A final odd byte is read as a unit whose high byte is zero, and the
+    // zero unit follows it (the buffer has room for both, see open_input).
+    int64_t stop = ((end + 1) & ~int64_t{1}) + 2;
+    std::memset(rs.buffer_start + end, 0, static_cast<size_t>(stop - end));
+  } else {
+    rs.buffer_start[end] = 0;
+  }
+  return got;
+}
+
+bool open_input(const char* input_path, bool wide) {
+  ReaderState& rs = reader_state;
+  if (wide && (rs.buffer_capacity & 1) && sort_job.sort_buffer) {
+    // An odd capacity can hold an odd last byte, whose unit and the zero
+    // unit behind it need two bytes more than budget + 2.
+    sort_job.sort_buffer.reset();
+    sort_job.sort_buffer.reset(new (std::nothrow) char[rs.buffer_capacity + 4]);
+    sort_job.sort_buffer_size = sort_job.sort_buffer ? rs.buffer_capacity + 4 : 0;
+  }
+  rs.buffer_start = sort_job.sort_buffer.get();
+  if (rs.buffer_start == nullptr || rs.buffer_capacity <= 0) {
+    stop_failed(msg::kNoMemory, nullptr);
+    return false;
+  }
+  int fd = platform::open_read(input_path);
+  if (fd < 0) {
+    stop_failed(msg::kNotFound, input_path);
+    return false;
+  }
+  rs.input_fd = fd;
+  rs.input_closed = 0;
+  rs.next_line = nullptr;
+  if (line_table.block_count == 0 && grow_line_table() == 0) {
+    stop_failed(nullptr, nullptr);
+    return false;
+  }
+  return true;
+}
+
+// The first LF of the line that starts at start, searched from 'from' on.
+char* find_line_feed(char* from, char* to, char* start, bool wide) {
+  if (!wide) {
+    return static_cast<char*>(std::memchr(from, '\n', static_cast<size_t>(to - from)));
+  }
+  while (from < to) {
+    char* q = static_cast<char*>(std::memchr(from, '\n', static_cast<size_t>(to - from)));
+    if (q == nullptr) return nullptr;
+    // A unit 000A: the low byte at an even offset from the line's start,
+    // a zero high byte (the terminating zero behind an odd last byte too).
+    if (((q - start) & 1) == 0 && q[1] == 0) return q;
+    from = q + 1;
+  }
+  return nullptr;
+}
+
+// Where the line's text ends once the CRs that end it are left out.
+char* strip_line_end_crs(char* start, char* end, bool wide) {
+  if (!wide) {
+    while (end > start && end[-1] == '\r') --end;
+  } else {
+    while (end - start >= 2 && end[-2] == '\r' && end[-1] == 0) end -= 2;
+  }
+  return end;
+}
+
+int build_run(const char* input_path, bool wide) {
+  ReaderState& rs = reader_state;
+  const int64_t unit = wide ? 2 : 1;
+  if (rs.input_closed && !open_input(input_path, wide)) return 0;
+  if (sort_job.remaining_bytes <= 0) {
+    final_flush(wide);
+    return 0;
+  }
+  if (rs.next_line == nullptr) {
+    int64_t got = fill(0, wide);
+    if (got < 0) return stop_failed(msg::kReadFailed, input_path);
+    if (got == 0) {  // the input is shorter than it was
+      final_flush(wide);
+      return 0;
+    }
+    rs.next_line = rs.buffer_start;
+  }
+
+  char* start = rs.next_line;
+  char* scan = start;
+  char* end;         // behind the line's last byte, its LF not included
+  char* next;        // the next line's start, or null at the input's end
+  int64_t consumed;  // the input bytes the line took
+  for (;;) {
+    char* lf = find_line_feed(scan, rs.data_end, start, wide);
+    if (lf != nullptr) {
+      end = lf;
+      next = lf + unit;
+      consumed = next - start;
+      break;
+    }
+    int64_t piece = rs.data_end - start;
+    if (piece >= sort_job.remaining_bytes) {
+      // The input's last line, without a LF.
+      end = start + (wide ? ((piece + 1) & ~int64_t{1}) : piece);
+      next = nullptr;
+      consumed = piece;
+      break;
+    }
+    // The line reaches past the buffered data: the lines before it become
+    // a run, the piece moves to the buffer's start and more is read
+    // behind it. Refuse what could never fit rather than overrun.
+    char* text_end = strip_line_end_crs(start, rs.data_end, wide);
+    if ((text_end - start) / unit > kMaxLineLength ||
+        read_request(rs.buffer_capacity - piece, piece, wide) <= 0) {
+      return stop_failed(msg::kLineTooLong, nullptr);
+    }
+    write_run(line_table.last_line + 1, wide);
+    std::memmove(rs.buffer_start, start, static_cast<size_t>(piece));
+    int64_t got = fill(piece, wide);
+    if (got < 0) return stop_failed(msg::kReadFailed, input_path);
+    start = rs.buffer_start;
+    if (got == 0) {
+      // The input ended early (it shrank): the carried piece is its last
+      // line.
+      if (piece == 0) {
+        final_flush(wide);
+        return 0;
+      }
+      end = start + (wide ? ((piece + 1) & ~int64_t{1}) : piece);
+      next = nullptr;
+      consumed = piece;
+      break;
+    }
+    scan = start + piece;
+  }
+
+  char* text_end = strip_line_end_crs(start, end, wide);
+  int64_t length = (text_end - start) / unit;
+  if (length > kMaxLineLength) return stop_failed(msg::kLineTooLong, nullptr);
+  text_end[0] = 0;
+  if (wide) text_end[1] = 0;
+  char* recorded = start;
+  if (wide && length > 0 && static_cast<unsigned char>(start[0]) == 0xFF &&
+      static_cast<unsigned char>(start[1]) == 0xFE) {
+    // A byte-order mark opening a line is not part of it.
+    recorded += 2;
+    --length;
+  }
+  int64_t index = static_cast<int64_t>(line_table.last_line) + 1;
+  if (index >= table_entries() && grow_line_table() == 0) {
+    return stop_failed(nullptr, nullptr);
+  }
+  line_table.line_starts[index] = recorded;
+  line_table.line_lengths[index] = static_cast<int32_t>(length);
+  line_table.last_line = static_cast<int32_t>(index);
+
+  rs.next_line = next;
+  sort_job.remaining_bytes = std::max<int64_t>(0, sort_job.remaining_bytes - consumed);
+  return static_cast<int>((consumed + unit - 1) / unit);
+}
+
+}  // namespace
+
+int build_run_narrow(const char* input_path, int) {
+  return build_run(input_path, false);
+}
+
+int build_run_wide(const char* input_path, int) {
+  return build_run(input_path, true);
+}
+
+int grow_line_table() {
+  LineTable& t = line_table;
+  int64_t block = std::max<int32_t>(t.block_size, 1);
+  t.block_size = static_cast<int32_t>(block);
+  int64_t old_count = t.block_count;
+  int64_t most = std::max<int64_t>(1, kMaxEntries / block);
+  // Doubling keeps the cost of all growths linear; one block more is the
+  // fallback when the double cannot be had.
+  int64_t tries[2] = {std::min(most, old_count == 0 ? 1 : old_count * 2),
+                      std::min(most, old_count + 1)};
+  for (int64_t count : tries) {
+    if (count <= old_count) continue;
+    size_t n = static_cast<size_t>(count * block);
+    std::unique_ptr<char*[]> starts(new (std::nothrow) char*[n]);
+    std::unique_ptr<int32_t[]> lengths(new (std::nothrow) int32_t[n]);
+    std::unique_ptr<uint64_t[]> prefixes(new (std::nothrow) uint64_t[n]);
+    if (!starts || !lengths || !prefixes) continue;
+    // Entries are written as lines are recorded; untouched pages of a
+    // large table cost nothing.
+    size_t used = static_cast<size_t>(t.last_line + 1);
+    if (used > 0 && t.line_starts && t.line_lengths) {
+      std::memcpy(starts.get(), t.line_starts.get(), used * sizeof(char*));
+      std::memcpy(lengths.get(), t.line_lengths.get(), used * sizeof(int32_t));
+    }
+    t.line_starts = std::move(starts);
+    t.line_lengths = std::move(lengths);
+    t.line_prefixes = std::move(prefixes);
+    t.block_count = static_cast<int32_t>(count);
+    return t.block_count;
+  }
+  report_error(msg::kNoMemory, nullptr);
+  return 0;
+}
+
+void release_line_table() {
+  line_table.line_starts.reset();
+  line_table.line_lengths.reset();
+  line_table.line_prefixes.reset();
+  line_table.block_count = 0;
+  line_table.last_line = -1;
+}
+
+void reset_run_builder() {
+  close_input();
+  release_line_table();
+  line_table = LineTable();
+  reader_state = ReaderState();
+  narrow_run_writer = &write_run_narrow;
+  wide_run_writer = &write_run_wide;
+}
 
 }  // namespace quarnel

@@ -1,6 +1,12 @@
 // Reads the input into the SortBuffer, cuts it into lines in place,
 // records them in the LineTable, and writes each buffer-full of lines,
 // sorted, as the next run file. One call consumes one line.
+//
+// Lines end at LF; the CRs that end a line (before its LF, or at the end
+// of the input) are dropped, a CR inside a line is an ordinary byte. A
+// line holds at most 65535 bytes (units in wide mode). A builder that
+// stops on an error (a line too long, memory, a read error) reports it and
+// sets sort_job.failed, so that the job ends without output.
 #ifndef QUARNEL_SORT_RUN_BUILDER_H_
 #define QUARNEL_SORT_RUN_BUILDER_H_
 
@@ -9,9 +15,14 @@
 
 namespace quarnel {
 
+inline constexpr int32_t kMaxLineLength = 65535;
+
 struct LineTable {
   std::unique_ptr<char*[]> line_starts;
   std::unique_ptr<int32_t[]> line_lengths;
+  // Scratch of the whole-line sort: each entry's cached prefix while the
+  // quicksort runs (see compare.h). Same capacity as the other arrays.
+  std::unique_ptr<uint64_t[]> line_prefixes;
   int32_t block_size = 1;
   int32_t block_count = 0;
   int32_t last_line = -1;
@@ -30,16 +41,25 @@ struct ReaderState {
 extern LineTable line_table;
 extern ReaderState reader_state;
 
-// The bytes (units in wide mode) the line took, or 0 at the end.
+// Where each sorted run goes: write_run_narrow and write_run_wide, unless
+// a test puts its own writer in their place to look at the runs.
+using RunWriter = int (*)(int32_t line_count, int32_t run_index);
+extern RunWriter narrow_run_writer;
+extern RunWriter wide_run_writer;
+
+// The bytes (units in wide mode) the line took, or 0 at the end or after
+// an error.
 int build_run_narrow(const char* input_path, int mode);
 int build_run_wide(const char* input_path, int mode);
 
-// The new block count, or 0 when memory ran out (reported).
+// Makes room for more lines: the table grows geometrically, in whole
+// blocks. The new block count, or 0 when memory ran out (reported). Entries
+// up to last_line are kept; those behind it are undefined until recorded.
 int grow_line_table();
 
 // Frees the table's arrays (the driver's release of the sort buffers).
 void release_line_table();
-// Back to the start state, for tests.
+// Back to the start state, for tests (closes an input left open).
 void reset_run_builder();
 
 }  // namespace quarnel

@@ -153,6 +153,7 @@ int32_t remove_word(char* text, const char* word) {
 
 const char* directory_of(const char* path) {
   static std::string result;
+  if (path == nullptr) path = "";
   if (*path != '\0' && platform::is_directory(path)) return path;
   const char* last = find_last_separator(path);
   if (last == nullptr) {

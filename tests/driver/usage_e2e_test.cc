@@ -1,15 +1,192 @@
+// The built Quarnel, run as a user runs it: the usage text, the missing
+// manual, and the start and end lines that frame every other run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
 
 #include "support/test_util.h"
 
 namespace quarnel::testing {
 namespace {
 
-TEST(UsageEndToEnd, NoArgumentShowsUsageAndExits255) {
-  ProgramResult r = run_program({built_program("Quarnel")}, {"LC_ALL=C"});
+const std::string kStamp = "[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}";
+
+std::string from_cp932(const std::string& sjis) {
+  TempDir dir;
+  write_file(dir.file("in"), sjis);
+  ProgramResult r =
+      run_program({"/usr/bin/iconv", "-f", "CP932", "-t", "UTF-8", dir.file("in")});
+  EXPECT_EQ(r.exit_code, 0);
+  return r.out;
+}
+
+bool names(const std::string& line, const std::string& program) {
+  std::string lower;
+  for (char c : line) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  std::string want;
+  for (char c : program) want += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  return lower.find(want) != std::string::npos;
+}
+
+// The program's section of a manual: lines (pieces of at most 1023 bytes)
+// after the first line that starts with '@' and names it, up to the next.
+std::string section_of(const std::string& manual, const std::string& program) {
+  std::string out;
+  bool inside = false;
+  size_t at = 0;
+  while (at < manual.size()) {
+    size_t end = manual.find('\n', at);
+    end = end == std::string::npos ? manual.size() : end + 1;
+    if (end - at > 1023) end = at + 1023;
+    std::string line = manual.substr(at, end - at);
+    at = end;
+    if (line[0] == '@' && names(line, program)) {
+      if (inside) break;
+      inside = true;
+    } else if (inside) {
+      out += line;
+    }
+  }
+  return out;
+}
+
+std::string manual() { return read_file(built_program("Jman.doc")); }
+
+TEST(UsageEndToEnd, TooFewArgumentsPrintTheQuarnelSection) {
+  const std::string expected = section_of(manual(), "Quarnel");
+  ASSERT_FALSE(expected.empty());
+  for (const std::vector<std::string>& argv :
+       {std::vector<std::string>{built_program("Quarnel")},
+        std::vector<std::string>{built_program("Quarnel"), "input.txt"}}) {
+    ProgramResult r = run_program(argv, {"LC_ALL=C"});
+    EXPECT_EQ(r.exit_code, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err == expected) << r.err.substr(0, 200);
+  }
+}
+
+TEST(UsageEndToEnd, UnderUtf8TheSectionIsConverted) {
+  const std::string expected = from_cp932(section_of(manual(), "Quarnel"));
+  ProgramResult r = run_program({built_program("Quarnel")}, {"LC_ALL=C.UTF-8"});
   EXPECT_EQ(r.exit_code, 255);
-  EXPECT_TRUE(r.out.empty());
-  EXPECT_NE(r.err.find("Quarnel"), std::string::npos);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(r.err == expected) << r.err.substr(0, 200);
+  EXPECT_NE(r.err.find("Quarnel 入力ファイル 出力ファイル|stdout [オプション] [キー指定]"),
+            std::string::npos);
+}
+
+TEST(UsageEndToEnd, ManualHasBothSectionsApart) {
+  const std::string doc = manual();
+  const std::string quarnel = from_cp932(section_of(doc, "Quarnel"));
+  const std::string tolvinar = from_cp932(section_of(doc, "Tolvinar"));
+  const std::string quarnel_synopsis = "Quarnel 入力ファイル 出力ファイル|stdout";
+  const std::string tolvinar_synopsis = "Tolvinar リストファイル 出力ファイル|stdout";
+  EXPECT_NE(quarnel.find(quarnel_synopsis), std::string::npos);
+  EXPECT_EQ(quarnel.find(tolvinar_synopsis), std::string::npos);
+  EXPECT_NE(tolvinar.find(tolvinar_synopsis), std::string::npos);
+  EXPECT_EQ(tolvinar.find(quarnel_synopsis), std::string::npos);
+  // Every option form a user may type is explained.
+  for (const char* form : {"/W", "-W", "/Wide", "-Wide", "/M", "-M", "/Mem", "-Mem",
+                           "/T", "-T", "/Tmp", "-Tmp", "/I", "-i", "TMPDIR"}) {
+    EXPECT_NE(quarnel.find(form), std::string::npos) << form;
+  }
+  // No line comes near the 1023 bytes of a manual line.
+  size_t longest = 0, start = 0;
+  for (size_t i = 0; i < doc.size(); ++i) {
+    if (doc[i] == '\n') {
+      longest = std::max(longest, i - start);
+      start = i + 1;
+    }
+  }
+  EXPECT_LT(longest, 200u);
+}
+
+// Quarnel alone in a folder, without its manual.
+class WithoutManual : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(dir_.path().c_str(), real), nullptr);
+    folder_ = real;
+    program_ = folder_ + "/Quarnel";
+    write_file(program_, read_file(built_program("Quarnel")));
+    chmod(program_.c_str(), 0755);
+  }
+  TempDir dir_;
+  std::string folder_;
+  std::string program_;
+};
+
+TEST_F(WithoutManual, OneErrorLineInShiftJis) {
+  ProgramResult r = run_program({program_}, {"LC_ALL=C"});
+  EXPECT_EQ(r.exit_code, 255);
+  EXPECT_EQ(r.out, "");
+  std::regex line(to_cp932("◆") + kStamp + " ");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.err, m, line, std::regex_constants::match_continuous))
+      << r.err;
+  EXPECT_EQ(r.err.substr(m.length()),
+            "\"" + folder_ + "/Jman.doc\"" + to_cp932("は存在しません") + "\n");
+}
+
+TEST_F(WithoutManual, OneErrorLineInUtf8) {
+  ProgramResult r = run_program({program_, "only-one"}, {"LC_ALL=C.UTF-8"});
+  EXPECT_EQ(r.exit_code, 255);
+  EXPECT_EQ(r.out, "");
+  std::regex line("◆" + kStamp + " ");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.err, m, line, std::regex_constants::match_continuous))
+      << r.err;
+  EXPECT_EQ(r.err.substr(m.length()), "\"" + folder_ + "/Jman.doc\"は存在しません\n");
+}
+
+// The first and the last line of standard error, each with its line feed.
+std::string first_line(const std::string& err) {
+  size_t end = err.find('\n');
+  return end == std::string::npos ? err : err.substr(0, end + 1);
+}
+std::string last_line(const std::string& err) {
+  if (err.size() < 2) return err;
+  size_t start = err.rfind('\n', err.size() - 2);
+  return start == std::string::npos ? err : err.substr(start + 1);
+}
+
+TEST(FrameEndToEnd, StartAndEndLinesInShiftJis) {
+  TempDir dir;
+  ProgramResult r = run_program(
+      {built_program("Quarnel"), dir.file("missing.txt"), dir.file("out.txt")},
+      {"LC_ALL=C"});
+  // A missing input fails the job whatever the later phases do.
+  EXPECT_EQ(r.exit_code, 255);
+  EXPECT_FALSE(file_exists(dir.file("out.txt")));
+  std::string start = first_line(r.err);
+  std::string end = last_line(r.err);
+  ASSERT_TRUE(std::regex_match(start, std::regex("\x81\xA0\x8A\x4A\x8E\x6E " + kStamp + "\n")))
+      << start;
+  ASSERT_TRUE(std::regex_match(end, std::regex(to_cp932("□終了") + " " + kStamp + "\n")))
+      << end;
+  // Same format, so the stamps compare as text.
+  EXPECT_LE(start.substr(7), end.substr(7));
+  EXPECT_NE(start.size(), r.err.size());
+}
+
+TEST(FrameEndToEnd, StartAndEndLinesInUtf8) {
+  TempDir dir;
+  write_file(dir.file("in.txt"), "b\r\na\r\n");
+  ProgramResult r = run_program(
+      {built_program("Quarnel"), dir.file("in.txt"), dir.file("out.txt")},
+      {"LC_ALL=C.UTF-8"});
+  EXPECT_TRUE(std::regex_match(first_line(r.err), std::regex("□開始 " + kStamp + "\n")))
+      << r.err;
+  EXPECT_TRUE(std::regex_match(last_line(r.err), std::regex("□終了 " + kStamp + "\n")))
+      << r.err;
+  EXPECT_EQ(r.exit_code == 0, file_exists(dir.file("out.txt")));
 }
 
 }  // namespace

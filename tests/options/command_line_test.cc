@@ -1,0 +1,212 @@
+#include "options/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "options/sort_job.h"
+#include "sort/run_builder.h"
+#include "support/test_util.h"
+
+namespace quarnel {
+namespace {
+
+using testing::TempDir;
+using testing::file_exists;
+using testing::write_file;
+
+// Runs parse_command_line on "Quarnel input output" and the given words.
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_sort_job();
+    reset_run_builder();
+    input_ = dir_.file("in.txt");
+    output_ = dir_.file("out.txt");
+    write_file(input_, "b\r\na\r\n");
+  }
+  void TearDown() override { reset_sort_job(); }
+
+  int parse(const std::vector<std::string>& words) {
+    return parse_with(input_, output_, words);
+  }
+  int parse_with(const std::string& in, const std::string& out,
+                 const std::vector<std::string>& words) {
+    reset_sort_job();
+    args_ = {"Quarnel", in, out};
+    args_.insert(args_.end(), words.begin(), words.end());
+    std::vector<char*> argv;
+    for (std::string& a : args_) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return parse_command_line(static_cast<int>(args_.size()), argv.data());
+  }
+  std::string key_text() const { return sort_job.key_text.get(); }
+
+  TempDir dir_;
+  std::string input_;
+  std::string output_;
+  std::vector<std::string> args_;
+};
+
+TEST_F(CommandLine, WholeLineDefaults) {
+  ASSERT_EQ(parse({}), 0);
+  EXPECT_EQ(sort_job.input_path, input_);
+  EXPECT_EQ(sort_job.output_path, output_);
+  EXPECT_EQ(sort_job.to_stdout, 0);
+  EXPECT_EQ(sort_job.wide_mode, 0);
+  EXPECT_EQ(sort_job.key_mode, 0);
+  EXPECT_EQ(sort_job.memory_limit, 0);
+  EXPECT_TRUE(sort_job.input_bom.empty());
+  EXPECT_EQ(sort_job.build_run, &build_run_narrow);
+  EXPECT_EQ(sort_job.line_comparer("A", "a") < 0, true);
+  EXPECT_NE(sort_job.field_comparer("A", "a", 1), 0);
+  EXPECT_EQ(sort_job.line_length_estimate, 3);
+  // The probe's output file is not left behind.
+  EXPECT_FALSE(file_exists(output_));
+  ASSERT_NE(sort_job.key_table, nullptr);
+  const char* table = reinterpret_cast<const char*>(sort_job.key_table.get());
+  for (size_t i = 0; i < sizeof(KeyDefinitionTable); i += 4093) {
+    ASSERT_EQ(table[i], 0);
+  }
+}
+
+TEST_F(CommandLine, OptionsSetModeAndComparers) {
+  ASSERT_EQ(parse({"/W", "/I"}), 0);
+  EXPECT_EQ(sort_job.wide_mode, 1);
+  EXPECT_EQ(sort_job.ignore_case, 1);
+  EXPECT_EQ(sort_job.build_run, &build_run_wide);
+  EXPECT_EQ(sort_job.line_comparer("ABC", "abc"), 0);
+  EXPECT_EQ(sort_job.field_comparer("AB\0C", "ab\0c", 4), 0);
+  EXPECT_TRUE(key_text().empty());
+
+  ASSERT_EQ(parse({"/m", "7", "-I", "/WIDE", "-tmp", dir_.path()}), 0);
+  EXPECT_EQ(sort_job.memory_limit, 7000000);
+  EXPECT_EQ(sort_job.ignore_case, 1);
+  EXPECT_EQ(sort_job.wide_mode, 1);
+  EXPECT_EQ(sort_job.work_dir, dir_.path());
+  EXPECT_TRUE(key_text().empty());
+}
+
+TEST_F(CommandLine, MemoryValueReadLikeAtoi) {
+  const struct {
+    const char* token;
+    int result;
+    int64_t limit;
+  } cases[] = {
+      {"2000", 0, 2000000000},       {"1", 0, 1000000},
+      {"100MB", 0, 100000000},       {"\" +7\"", 0, 7000000},
+      {"2001", -1, 2001000000},      {"0", -1, 0},
+      {"-5", -1, -5000000},          {"abc", -1, 0},
+      {"99999999999", -1, int64_t{INT32_MAX} * 1000000},
+      {"-99999999999", -1, int64_t{INT32_MIN} * 1000000},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse({"/M", c.token}), c.result) << c.token;
+    EXPECT_EQ(sort_job.memory_limit, c.limit) << c.token;
+  }
+}
+
+TEST_F(CommandLine, OptionNamesInterruptAwaitedValues) {
+  // The /T takes over from /M; 5 is key text.
+  EXPECT_EQ(parse({"/M", "/T", dir_.path(), "5"}), -1);
+  EXPECT_EQ(sort_job.memory_limit, 0);
+  EXPECT_EQ(sort_job.work_dir, dir_.path());
+  EXPECT_EQ(key_text(), "5");
+  EXPECT_EQ(sort_job.key_mode, 1);
+
+  // A /M or /T at the end has no effect.
+  EXPECT_EQ(parse({"/T", "/M"}), 0);
+  EXPECT_EQ(sort_job.memory_limit, 0);
+}
+
+TEST_F(CommandLine, RepeatedWideOptionKeepsTheAwaitedValue) {
+  // Without a mark the first /W ends the wait: 100 is key text.
+  EXPECT_EQ(parse({"/M", "/W", "100"}), -1);
+  EXPECT_EQ(sort_job.memory_limit, 0);
+  EXPECT_EQ(key_text(), "100");
+
+  // With the mark the /W is the second wide option: 100 is the memory.
+  std::string marked = dir_.file("wide.txt");
+  write_file(marked, std::string("\xFF\xFE" "a\0\n\0", 6));
+  EXPECT_EQ(parse_with(marked, output_, {"/M", "/W", "100"}), 0);
+  EXPECT_EQ(sort_job.memory_limit, 100000000);
+  EXPECT_EQ(sort_job.input_bom, "\xFF\xFE");
+  EXPECT_EQ(sort_job.wide_mode, 1);
+  EXPECT_EQ(sort_job.line_length_estimate, 4);
+  EXPECT_TRUE(key_text().empty());
+}
+
+TEST_F(CommandLine, OtherWordsJoinTheKeyText) {
+  EXPECT_EQ(parse({"key(1,", "/X", "10)", "/Iz", "-w"}), -1);
+  EXPECT_EQ(key_text(), "key(1,/X10)/Iz");
+  EXPECT_EQ(sort_job.key_mode, 1);
+  EXPECT_EQ(sort_job.wide_mode, 1);
+}
+
+TEST_F(CommandLine, WorkDirFromOptionThenEnvironment) {
+  std::string other = dir_.file("other");
+  ASSERT_EQ(system(("mkdir " + other).c_str()), 0);
+  const char* saved_tmp = getenv("TMP");
+  const char* saved_tmpdir = getenv("TMPDIR");
+  std::string tmp_value = saved_tmp ? saved_tmp : "";
+  std::string tmpdir_value = saved_tmpdir ? saved_tmpdir : "";
+
+  setenv("TMP", "/from/tmp", 1);
+  setenv("TMPDIR", "/from/tmpdir", 1);
+  ASSERT_EQ(parse({}), 0);
+  EXPECT_EQ(sort_job.work_dir, "/from/tmp");
+  ASSERT_EQ(parse({"/T", dir_.path(), "/T", other}), 0);
+  EXPECT_EQ(sort_job.work_dir, other);
+  unsetenv("TMP");
+  ASSERT_EQ(parse({}), 0);
+  EXPECT_EQ(sort_job.work_dir, "/from/tmpdir");
+  unsetenv("TMPDIR");
+  ASSERT_EQ(parse({}), 0);
+  EXPECT_EQ(sort_job.work_dir, "/tmp");
+  EXPECT_EQ(parse({"/T", input_}), -1);
+  EXPECT_EQ(sort_job.work_dir, input_);
+
+  if (saved_tmp) setenv("TMP", tmp_value.c_str(), 1);
+  if (saved_tmpdir) setenv("TMPDIR", tmpdir_value.c_str(), 1);
+}
+
+TEST_F(CommandLine, OnlyLowerCaseStdoutIsStandardOutput) {
+  ASSERT_EQ(parse_with(input_, "stdout", {}), 0);
+  EXPECT_EQ(sort_job.to_stdout, 1);
+  EXPECT_EQ(sort_job.output_path, "stdout");
+
+  std::string upper = dir_.file("STDOUT");
+  ASSERT_EQ(parse_with(input_, upper, {}), 0);
+  EXPECT_EQ(sort_job.to_stdout, 0);
+  EXPECT_FALSE(file_exists(upper));
+}
+
+TEST_F(CommandLine, ExistingOutputKeptAndMissingOneNotLeft) {
+  write_file(output_, "precious\n");
+  EXPECT_EQ(parse({"/M", "abc"}), -1);
+  EXPECT_EQ(testing::read_file(output_), "precious\n");
+  ASSERT_EQ(parse({}), 0);
+  EXPECT_EQ(testing::read_file(output_), "precious\n");
+
+  std::string missing = dir_.file("new.txt");
+  EXPECT_EQ(parse_with(input_, missing, {"/M", "0"}), -1);
+  EXPECT_FALSE(file_exists(missing));
+  EXPECT_EQ(parse_with(input_, dir_.file("no/such/dir.txt"), {}), -1);
+  EXPECT_EQ(parse_with(input_, dir_.path(), {}), -1);
+}
+
+TEST_F(CommandLine, LongCommandLineIsNotCut) {
+  // Longer than the usual text buffers: the words are kept whole; a token
+  // is cut at the token buffer's size.
+  std::string word(70000, 'k');
+  EXPECT_EQ(parse({word, "/W"}), -1);
+  EXPECT_EQ(strlen(sort_job.option_text.get()), word.size() + 4);
+  EXPECT_EQ(key_text(), word);
+  EXPECT_EQ(sort_job.wide_mode, 1);
+}
+
+}  // namespace
+}  // namespace quarnel

@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""Generates src/text/cp932_table.cc, the code page 932 tables.
+
+Both directions are taken from the C library's iconv "CP932" (glibc), called
+one character at a time through ctypes. For Unicode to Shift_JIS this is the
+conversion Windows makes: where a character has both an NEC-selected code
+(ED40-EEFC) and an IBM extension code (FA40-FC4B), the IBM code is chosen.
+Python's own cp932 codec picks the NEC rows and must not be used here.
+
+Usage: tools/gen_cp932.py [output path]   (default: src/text/cp932_table.cc)
+"""
+
+import ctypes
+import ctypes.util
+import os
+import sys
+
+LEADS = list(range(0x81, 0xA0)) + list(range(0xE0, 0xFD))
+TRAIL_FIRST, TRAIL_LAST = 0x40, 0xFC  # trail bytes 40-7E and 80-FC
+
+
+class Iconv:
+    def __init__(self, to_code, from_code):
+        libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
+        self._open = libc.iconv_open
+        self._open.restype = ctypes.c_void_p
+        self._open.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+        self._iconv = libc.iconv
+        self._iconv.restype = ctypes.c_size_t
+        self._iconv.argtypes = [ctypes.c_void_p,
+                                ctypes.POINTER(ctypes.c_char_p),
+                                ctypes.POINTER(ctypes.c_size_t),
+                                ctypes.POINTER(ctypes.c_char_p),
+                                ctypes.POINTER(ctypes.c_size_t)]
+        self._cd = self._open(to_code.encode(), from_code.encode())
+        if self._cd in (None, ctypes.c_void_p(-1).value):
+            sys.exit("iconv cannot convert %s to %s" % (from_code, to_code))
+
+    def convert(self, data):
+        """The converted bytes, or None when iconv refuses the input or
+        leaves part of it unconverted."""
+        self._iconv(self._cd, None, None, None, None)  # reset the state
+        src = ctypes.create_string_buffer(data, len(data))
+        src_ptr = ctypes.c_char_p(ctypes.addressof(src))
+        src_left = ctypes.c_size_t(len(data))
+        out = ctypes.create_string_buffer(16)
+        out_ptr = ctypes.c_char_p(ctypes.addressof(out))
+        out_left = ctypes.c_size_t(16)
+        r = self._iconv(self._cd, ctypes.byref(src_ptr), ctypes.byref(src_left),
+                        ctypes.byref(out_ptr), ctypes.byref(out_left))
+        if r == ctypes.c_size_t(-1).value or src_left.value != 0:
+            return None
+        return out.raw[:16 - out_left.value]
+
+
+def unicode_to_cp932():
+    """table[u] = the Shift_JIS code (one byte < 0x100, else lead << 8 |
+    trail), 0 when iconv cannot convert u. U+0000 is handled by the code."""
+    conv = Iconv("CP932", "UTF-16LE")
+    table = [0] * 0x10000
+    for u in range(0x10000):
+        if 0xD800 <= u <= 0xDFFF:
+            continue
+        got = conv.convert(u.to_bytes(2, "little"))
+        if got is None or len(got) == 0:
+            continue
+        if len(got) == 1:
+            table[u] = got[0]
+        elif len(got) == 2:
+            table[u] = got[0] << 8 | got[1]
+        else:
+            sys.exit("U+%04X gives %d bytes" % (u, len(got)))
+    if table[0] != 0:
+        sys.exit("U+0000 does not give the byte 00")
+    return table
+
+
+def cp932_to_unicode():
+    """single[b] for the bytes 80-FF and double[lead][trail] for the
+    double-byte codes; 0 where iconv finds no character."""
+    conv = Iconv("UTF-16LE", "CP932")
+
+    def one(data):
+        got = conv.convert(data)
+        if got is None or len(got) != 2:  # nothing, or outside the BMP
+            return 0
+        return int.from_bytes(got, "little")
+
+    for b in range(0x80):
+        if one(bytes([b])) != b and b != 0:
+            sys.exit("byte %02X is not ASCII in CP932" % b)
+    single = [0] * 0x80
+    for b in range(0x80, 0x100):
+        if b in LEADS:
+            continue
+        single[b - 0x80] = one(bytes([b]))
+    double = {}
+    for lead in LEADS:
+        double[lead] = [one(bytes([lead, t]))
+                        for t in range(TRAIL_FIRST, TRAIL_LAST + 1)]
+    return single, double
+
+
+def hex_rows(values, per_row=16):
+    rows = []
+    for i in range(0, len(values), per_row):
+        rows.append("    " + ",".join("0x%X" % v if v else "0"
+                                      for v in values[i:i + per_row]) + ",")
+    return rows
+
+
+def main():
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    out_path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
+        root, "src", "text", "cp932_table.cc")
+
+    forward = unicode_to_cp932()
+    single, double = cp932_to_unicode()
+
+    # Unicode to CP932 in pages of 256 units; pages without any character
+    # share page 0, which is all zero.
+    pages = [[0] * 256]
+    page_index = []
+    for p in range(256):
+        page = forward[p * 256:(p + 1) * 256]
+        if any(page):
+            page_index.append(len(pages))
+            pages.append(page)
+        else:
+            page_index.append(0)
+
+    lines = [
+        "// Generated by tools/gen_cp932.py from the C library's iconv \"CP932\".",
+        "// Do not edit; run the script again instead.",
+        "#include \"text/cp932_table.h\"",
+        "",
+        "namespace quarnel {",
+        "",
+        "const uint8_t kUnicodePageIndex[256] = {",
+    ]
+    for i in range(0, 256, 16):
+        lines.append("    " + ", ".join("%d" % v for v in page_index[i:i + 16]) + ",")
+    lines.append("};")
+    lines.append("")
+    lines.append("const uint16_t kUnicodePages[%d][256] = {" % len(pages))
+    for n, page in enumerate(pages):
+        lines.append("  {  // page %d" % n)
+        lines.extend(hex_rows(page))
+        lines.append("  },")
+    lines.append("};")
+    lines.append("")
+    lines.append("const uint16_t kSingleByteToUnicode[128] = {")
+    lines.extend(hex_rows(single))
+    lines.append("};")
+    lines.append("")
+    trail_count = TRAIL_LAST - TRAIL_FIRST + 1
+    lines.append("const uint16_t kDoubleByteToUnicode[%d][%d] = {" % (len(LEADS), trail_count))
+    for lead in LEADS:
+        lines.append("  {  // lead byte %02X" % lead)
+        lines.extend(hex_rows(double[lead]))
+        lines.append("  },")
+    lines.append("};")
+    lines.append("")
+    lines.append("}  // namespace quarnel")
+    lines.append("")
+
+    with open(out_path, "w", encoding="ascii", newline="\n") as f:
+        f.write("\n".join(lines))
+    print("%s: %d Unicode pages, %d mapped units" % (
+        out_path, len(pages) - 1, sum(1 for v in forward if v)))
+
+
+if __name__ == "__main__":
+    main()
