@@ -1,6 +1,7 @@
 // The built merge program on its own: its arguments, its failures, the
 // open-file limit and standard output.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -9,6 +10,8 @@
 
 namespace quarnel::testing {
 namespace {
+
+void platform_mkdir(const std::string& path) { mkdir(path.c_str(), 0700); }
 
 ProgramResult tolvinar(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {built_program("Tolvinar")};
@@ -127,6 +130,29 @@ TEST(TolvinarEndToEnd, WideToStandardOutputBecomesShiftJis) {
             mark + std::string("B\0", 2) + line_end + std::string("\xA2\x30", 2) +
                 line_end + std::string("\x22\x6F", 2) + line_end +
                 std::string("\x3D\xD8\x00\xDE", 4) + line_end);
+}
+
+TEST(TolvinarEndToEnd, InterruptedMergeLeavesNothingBesideTheOutput) {
+  TempDir dir;
+  write_file(dir.file("r0"), crlf({"a"}));
+  // Opening a named pipe with no writer blocks: the merge is caught with
+  // its result folder made beside the output.
+  ASSERT_EQ(mkfifo(dir.file("r1").c_str(), 0600), 0);
+  write_file(dir.file("list"), dir.file("r0") + "\r\n" + dir.file("r1") + "\r\n");
+  platform_mkdir(dir.file("outdir"));
+  write_file(dir.file("outdir/out"), "old\n");
+  ProgramResult r = run_program(
+      {"/bin/sh", "-c",
+       "\"$0\" \"$1\" \"$2\" & pid=$!; n=0; "
+       "while ! ls -d \"$3\"/.tolvinar-* >/dev/null 2>&1; do "
+       "  n=$((n+1)); [ $n -gt 1000 ] && break; sleep 0.01; done; "
+       "kill -TERM $pid; wait $pid; echo $?",
+       built_program("Tolvinar"), dir.file("list"), dir.file("outdir/out"),
+       dir.file("outdir")},
+      {"LC_ALL=C"});
+  EXPECT_EQ(r.out, "143\n");
+  EXPECT_EQ(list_dir(dir.file("outdir")), std::vector<std::string>{"out"});
+  EXPECT_EQ(read_file(dir.file("outdir/out")), "old\n");
 }
 
 }  // namespace
