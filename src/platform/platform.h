@@ -79,8 +79,8 @@ int run_process(const std::vector<std::string>& argv,
                 const std::string& folder = "");
 
 // Creates a new file "<prefix>XXXXXX" that did not exist before, open for
-// writing, with the permissions 0666 less the umask; its path is put in
-// *path. The descriptor, or -1.
+// writing and private to its owner; its path is put in *path. The
+// descriptor, or -1.
 int create_unique_file(const std::string& prefix, std::string* path);
 // Descriptors this process may hold open at once (the soft limit).
 int64_t open_file_limit();

@@ -373,11 +373,6 @@ int create_unique_file(const std::string& prefix, std::string* path) {
   name.push_back('\0');
   int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return -1;
-  // mkstemp makes the file private; a result file gets the permissions
-  // that any newly created file would get.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
   *path = name.data();
   return fd;
 }
