@@ -30,7 +30,9 @@ constexpr size_t kSlack = 8;
 // A multiple of the chunk in which wide text is converted for standard
 // output, so that the chunks fall where a copy of the file would cut them.
 constexpr size_t kStdoutChunk = 16384;
-constexpr size_t kOutputBufferSize = 256 * kStdoutChunk;
+// About a megabyte: each write then copies from memory still in the
+// processor's cache.
+constexpr size_t kOutputBufferSize = 64 * kStdoutChunk;
 // Standard input, output and error, the output file, and a margin for
 // whatever else the process holds.
 constexpr int64_t kReservedDescriptors = 10;

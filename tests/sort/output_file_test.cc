@@ -73,6 +73,27 @@ TEST_F(OutputFileTest, PiecesReachTheFileInOrderAndAFillingPieceGoesDirect) {
   EXPECT_EQ(sort_job.failed, 0);
 }
 
+TEST_F(OutputFileTest, ManyMegabytesOfPiecesArriveWholeAndInOrder) {
+  // Far more than one write-out piece, with line ends between the pieces,
+  // as a run is written.
+  TempDir dir;
+  const std::string path = dir.file("run");
+  std::string expected;
+  for (int i = 0; i < 60000; ++i) {
+    std::string line(20 + i % 90, static_cast<char>('a' + i % 26));
+    line += std::to_string(i);
+    ASSERT_EQ(write_buffered(path.c_str(), line.data(),
+                             static_cast<int32_t>(line.size())),
+              static_cast<int32_t>(line.size()));
+    append_line_end("\r\n", 2);
+    expected += line + "\r\n";
+  }
+  close_output_file();
+  EXPECT_EQ(sort_job.failed, 0);
+  ASSERT_GT(expected.size(), 4u << 20);
+  EXPECT_EQ(read_file(path), expected);
+}
+
 TEST_F(OutputFileTest, ZeroLengthStillOpensAndTruncates) {
   TempDir dir;
   const std::string path = dir.file("list");
