@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -98,6 +99,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     (void)written;
     close(fd);
     input_path = path;
+    atexit([] { unlink(input_path.c_str()); });
   }
   return 0;
 }
