@@ -133,7 +133,16 @@ int read_options() {
   char* token = sort_job.token_buffer.get();
   const char* rest = sort_job.option_text.get();
   while ((rest = next_token(rest, token, " ", kTextBufferSize)) != nullptr) {
-    if (is_option(token, kWideForms)) {
+    // On POSIX the usual work folder /tmp spells the option /Tmp. A token
+    // awaited as the work directory that names an existing directory is
+    // that directory, never an option, so "/T /tmp" means what it says.
+    const bool awaited_folder = state == OptionState::kWorkDirValue &&
+                                platform::is_directory(token);
+    if (awaited_folder) {
+      state = OptionState::kKeyText;
+      sort_job.work_dir = token;
+      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+    } else if (is_option(token, kWideForms)) {
       // A repeated wide option changes nothing, not even an awaited value.
       if (sort_job.wide_mode == 0) {
         sort_job.wide_mode = 1;

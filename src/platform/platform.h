@@ -47,6 +47,10 @@ int move_file(const std::string& from, const std::string& to);
 int64_t file_size(const std::string& path);
 // Available physical memory in bytes, or -1.
 int64_t available_memory();
+// True when a block of that many bytes can be had now. The block is
+// reserved and given back at once without touching a page, so asking for
+// most of the memory costs next to nothing.
+bool can_allocate(int64_t bytes);
 // Adds read and write permission for the owner (never for others).
 int make_writable(const std::string& path);
 int change_directory(const std::string& path);

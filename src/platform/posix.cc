@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -255,6 +256,17 @@ int64_t available_memory() {
   long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return -1;
   return static_cast<int64_t>(pages) * page_size;
+}
+
+bool can_allocate(int64_t bytes) {
+  if (bytes <= 0) return true;
+  // An anonymous private mapping is what the allocator itself asks for a
+  // large block, so the kernel's overcommit rule answers the same way.
+  void* block = mmap(nullptr, static_cast<size_t>(bytes),
+                     PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return false;
+  munmap(block, static_cast<size_t>(bytes));
+  return true;
 }
 
 int make_writable(const std::string& path) {

@@ -1,7 +1,6 @@
 #include "sort/memory_plan.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <new>
 
@@ -182,15 +181,8 @@ int plan_memory() {
   sort_job.remaining_bytes = n;
   const int32_t e = std::max(sort_job.line_length_estimate, 1);
 
-  // Trial blocks are released at once: they only show what could be had.
-  // Untouched pages cost nothing, so even a block of most of the memory is
-  // cheap to ask for.
-  auto trial = [](int64_t bytes) {
-    void* block = std::malloc(static_cast<size_t>(bytes));
-    if (block == nullptr) return false;
-    std::free(block);
-    return true;
-  };
+  // Trial blocks are given back at once: they only show what could be had.
+  auto trial = [](int64_t bytes) { return platform::can_allocate(bytes); };
   int64_t budget = choose_budget(n, e, sort_job.memory_limit,
                                  sort_job.memory_limit == 0
                                      ? platform::available_memory()

@@ -1,6 +1,7 @@
 #include "options/command_line.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -61,7 +62,7 @@ TEST_F(CommandLine, WholeLineDefaults) {
   EXPECT_EQ(sort_job.memory_limit, 0);
   EXPECT_TRUE(sort_job.input_bom.empty());
   EXPECT_EQ(sort_job.build_run, &build_run_narrow);
-  EXPECT_EQ(sort_job.line_comparer("A", "a") < 0, true);
+  EXPECT_LT(sort_job.line_comparer("A", "a"), 0);
   EXPECT_NE(sort_job.field_comparer("A", "a", 1), 0);
   EXPECT_EQ(sort_job.line_length_estimate, 3);
   // The probe's output file is not left behind.
@@ -122,6 +123,21 @@ TEST_F(CommandLine, OptionNamesInterruptAwaitedValues) {
   EXPECT_EQ(sort_job.memory_limit, 0);
 }
 
+TEST_F(CommandLine, AwaitedWorkFolderThatSpellsAnOptionIsTheFolder) {
+  // /tmp reads as the option /Tmp, but where a folder is awaited and /tmp
+  // is one, it is the folder.
+  ASSERT_EQ(parse({"/T", "/tmp", "(1,2)"}), 0);
+  EXPECT_EQ(sort_job.work_dir, "/tmp");
+  EXPECT_EQ(key_text(), "(1,2)");
+  // Anywhere else it is still the option, which then awaits its value.
+  ASSERT_EQ(parse({"/tmp", dir_.path()}), 0);
+  EXPECT_EQ(sort_job.work_dir, dir_.path());
+  // After /M the option name still wins over an awaited memory value.
+  EXPECT_EQ(parse({"/M", "/tmp", dir_.path(), "5"}), -1);
+  EXPECT_EQ(sort_job.memory_limit, 0);
+  EXPECT_EQ(sort_job.work_dir, dir_.path());
+}
+
 TEST_F(CommandLine, RepeatedWideOptionKeepsTheAwaitedValue) {
   // Without a mark the first /W ends the wait: 100 is key text.
   EXPECT_EQ(parse({"/M", "/W", "100"}), -1);
@@ -140,15 +156,17 @@ TEST_F(CommandLine, RepeatedWideOptionKeepsTheAwaitedValue) {
 }
 
 TEST_F(CommandLine, OtherWordsJoinTheKeyText) {
-  EXPECT_EQ(parse({"key(1,", "/X", "10)", "/Iz", "-w"}), -1);
-  EXPECT_EQ(key_text(), "key(1,/X10)/Iz");
+  // Words the key language does not know, so that its rewriting of the
+  // key text leaves them as they were joined.
+  EXPECT_EQ(parse({"(1,", "/X", "10)", "/Iz", "-w"}), -1);
+  EXPECT_EQ(key_text(), "(1,/X10)/Iz");
   EXPECT_EQ(sort_job.key_mode, 1);
   EXPECT_EQ(sort_job.wide_mode, 1);
 }
 
 TEST_F(CommandLine, WorkDirFromOptionThenEnvironment) {
   std::string other = dir_.file("other");
-  ASSERT_EQ(system(("mkdir " + other).c_str()), 0);
+  ASSERT_EQ(mkdir(other.c_str(), 0777), 0);
   const char* saved_tmp = getenv("TMP");
   const char* saved_tmpdir = getenv("TMPDIR");
   std::string tmp_value = saved_tmp ? saved_tmp : "";

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "options/sort_job.h"
+#include "platform/platform.h"
 #include "sort/run_builder.h"
 #include "support/test_util.h"
 
@@ -200,6 +201,12 @@ TEST(Budget, BufferAlwaysCarriesTheLongestLine) {
   BufferChoice between =
       settle_buffer(1000, 70000, 10, carry_over_need(true), plenty.hook());
   EXPECT_EQ(between.capacity, 70000);
+}
+
+TEST(Budget, TrialAllocationsFollowTheSystem) {
+  EXPECT_TRUE(platform::can_allocate(1 << 20));
+  // Far beyond any machine's memory and address space.
+  EXPECT_FALSE(platform::can_allocate(int64_t{1} << 60));
 }
 
 class PlanMemory : public ::testing::Test {
