@@ -60,6 +60,9 @@ int place_merged() {
   FileIdentity before = identify(sort_job.output_path.c_str());
   int status = hand_to_merge();
   delete_runs();
+  // A list file not written completely was reported where it failed, and
+  // the merge program was not started on it.
+  if (sort_job.failed) return -1;
   std::string merge_name = kMergeProgramName;
   if (status == -1 || status == 255) {
     report_error(msg::kMergeMissing, merge_name.c_str());

@@ -8,7 +8,9 @@ namespace quarnel {
 // The merge program's file name, without a folder.
 inline constexpr const char* kMergeProgramName = "Tolvinar";
 
-// -1 when the merge program cannot be started, else its exit status.
+// -1 when the merge program cannot be started, else its exit status. When
+// the list file cannot be written completely the job is failed
+// (sort_job.failed), nothing is started and the result is 1.
 int hand_to_merge();
 
 }  // namespace quarnel

@@ -410,25 +410,34 @@ bool merge_to_output(const std::vector<Entry>& entries,
     return merge_entries(entries, 0, entries.size(), kStandardOutput, "",
                          wide_mode(), budget);
   }
-  // The result is complete before it replaces anything at its path.
-  std::string temp;
-  int fd = platform::create_unique_file(folder_of(settings.output) + ".tolvinar-",
-                                        &temp);
-  if (fd < 0) {
+  // The result is complete before it replaces anything at its path. It is
+  // made in a private folder beside the output, which a signal removes
+  // with what is in it, so that an interrupted merge leaves nothing behind.
+  std::string folder = platform::make_unique_directory(
+      folder_of(settings.output) + ".tolvinar-");
+  if (folder.empty()) {
     report_error(tolvinar_msg::kCannotCreate, settings.output.c_str());
     return false;
   }
-  bool ok = merge_entries(entries, 0, entries.size(), fd, settings.output,
-                          false, budget);
-  if (platform::close_fd(fd) != 0 && ok) {
-    report_error(tolvinar_msg::kWriteFailed, settings.output.c_str());
-    ok = false;
+  platform::remove_folder_on_signal(folder);
+  const std::string temp = folder + "/result";
+  int fd = platform::open_write(temp, true, true);
+  bool ok = fd >= 0;
+  if (!ok) report_error(tolvinar_msg::kCannotCreate, settings.output.c_str());
+  if (ok) {
+    ok = merge_entries(entries, 0, entries.size(), fd, settings.output, false,
+                       budget);
+    if (platform::close_fd(fd) != 0 && ok) {
+      report_error(tolvinar_msg::kWriteFailed, settings.output.c_str());
+      ok = false;
+    }
   }
   if (ok && platform::move_file(temp, settings.output) != 0) {
     report_error(tolvinar_msg::kCannotPlace, settings.output.c_str());
     ok = false;
   }
-  if (!ok) platform::delete_file(temp);
+  platform::remove_folder(folder);
+  platform::cancel_remove_folder_on_signal();
   return ok;
 }
 

@@ -47,6 +47,9 @@ int move_file(const std::string& from, const std::string& to);
 int64_t file_size(const std::string& path);
 // Available physical memory in bytes, or -1.
 int64_t available_memory();
+// Asks the system to back a large buffer that is about to be filled with
+// large pages (fewer page faults); a hint, without a result.
+void advise_large_pages(void* start, int64_t bytes);
 // True when a block of that many bytes can be had now. The block is
 // reserved and given back at once without touching a page, so asking for
 // most of the memory costs next to nothing.
@@ -76,8 +79,8 @@ int run_process(const std::vector<std::string>& argv,
                 const std::string& folder = "");
 
 // Creates a new file "<prefix>XXXXXX" that did not exist before, open for
-// writing, with the permissions 0666 less the umask; its path is put in
-// *path. The descriptor, or -1.
+// writing and private to its owner; its path is put in *path. The
+// descriptor, or -1.
 int create_unique_file(const std::string& prefix, std::string* path);
 // Descriptors this process may hold open at once (the soft limit).
 int64_t open_file_limit();

@@ -241,6 +241,15 @@ int64_t file_size(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
+void advise_large_pages(void* start, int64_t bytes) {
+  // madvise wants a page-aligned start; the pages before it stay as they are.
+  const uintptr_t huge = 2u << 20;
+  uintptr_t first = (reinterpret_cast<uintptr_t>(start) + huge - 1) & ~(huge - 1);
+  uintptr_t end = reinterpret_cast<uintptr_t>(start) + static_cast<uintptr_t>(bytes);
+  if (bytes <= 0 || end <= first + huge) return;
+  madvise(reinterpret_cast<void*>(first), (end - first) & ~(huge - 1), MADV_HUGEPAGE);
+}
+
 int64_t available_memory() {
   FILE* f = fopen("/proc/meminfo", "r");
   if (f != nullptr) {
@@ -364,11 +373,6 @@ int create_unique_file(const std::string& prefix, std::string* path) {
   name.push_back('\0');
   int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return -1;
-  // mkstemp makes the file private; a result file gets the permissions
-  // that any newly created file would get.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
   *path = name.data();
   return fd;
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -82,10 +84,9 @@ void for_pieces(int32_t count, Fn fn) {
   for (std::thread& h : helpers) h.join();
 }
 
-void fill_prefixes(int32_t count, WholeLineForm form) {
+void fill_prefixes(int32_t count, WholeLineForm form, uint64_t* prefixes) {
   char** starts = line_table.line_starts.get();
   int32_t* lengths = line_table.line_lengths.get();
-  uint64_t* prefixes = line_table.line_prefixes.get();
   for_pieces(count, [=](int32_t first, int32_t last) {
     for (int32_t i = first; i < last; ++i) {
       if (form == WholeLineForm::kWide) {
@@ -100,10 +101,9 @@ void fill_prefixes(int32_t count, WholeLineForm form) {
 }
 
 template <typename Compare>
-void sort_with_prefixes(int32_t count, Compare cmp) {
+void sort_with_prefixes(int32_t count, Compare cmp, uint64_t* prefixes) {
   PrefixTableSwap swap{line_table.line_starts.get(),
-                       line_table.line_lengths.get(),
-                       line_table.line_prefixes.get()};
+                       line_table.line_lengths.get(), prefixes};
   if (threads_to_use() >= 2 && count >= parallel_sort_min_count) {
     quicksort::sort_entries_shared(count, cmp, swap);
   } else {
@@ -189,17 +189,24 @@ void run_range_workers(int32_t count, RangeWork work, void* context) {
 void sort_line_indexes(int32_t count, IndexComparator comparator) {
   if (count < 2) return;
   WholeLineForm form = whole_line_form(comparator);
-  if (form != WholeLineForm::kNone && line_table.line_prefixes) {
-    fill_prefixes(count, form);
+  // The prefixes live only while the sort runs, so that their memory is
+  // free again before the run is written. Without it, the plain way.
+  std::unique_ptr<uint64_t[]> prefixes;
+  if (form != WholeLineForm::kNone) {
+    prefixes.reset(new (std::nothrow) uint64_t[static_cast<size_t>(count)]);
+  }
+  if (prefixes) {
+    fill_prefixes(count, form, prefixes.get());
     if (form == WholeLineForm::kWide) {
       sort_with_prefixes(count,
-                         WidePrefixCompare{line_table.line_prefixes.get(),
-                                           line_table.line_starts.get()});
+                         WidePrefixCompare{prefixes.get(), line_table.line_starts.get()},
+                         prefixes.get());
     } else {
       sort_with_prefixes(count,
-                         NarrowPrefixCompare{line_table.line_prefixes.get(),
+                         NarrowPrefixCompare{prefixes.get(),
                                              line_table.line_starts.get(),
-                                             form == WholeLineForm::kNarrowFolded});
+                                             form == WholeLineForm::kNarrowFolded},
+                         prefixes.get());
     }
     return;
   }

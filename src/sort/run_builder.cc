@@ -112,6 +112,7 @@ bool open_input(const char* input_path, bool wide) {
     stop_failed(msg::kNoMemory, nullptr);
     return false;
   }
+  platform::advise_large_pages(rs.buffer_start, rs.buffer_capacity);
   int fd = platform::open_read(input_path);
   if (fd < 0) {
     stop_failed(msg::kNotFound, input_path);
@@ -270,8 +271,7 @@ int grow_line_table() {
     size_t n = static_cast<size_t>(count * block);
     std::unique_ptr<char*[]> starts(new (std::nothrow) char*[n]);
     std::unique_ptr<int32_t[]> lengths(new (std::nothrow) int32_t[n]);
-    std::unique_ptr<uint64_t[]> prefixes(new (std::nothrow) uint64_t[n]);
-    if (!starts || !lengths || !prefixes) continue;
+    if (!starts || !lengths) continue;
     // Entries are written as lines are recorded; untouched pages of a
     // large table cost nothing.
     size_t used = static_cast<size_t>(t.last_line + 1);
@@ -281,7 +281,6 @@ int grow_line_table() {
     }
     t.line_starts = std::move(starts);
     t.line_lengths = std::move(lengths);
-    t.line_prefixes = std::move(prefixes);
     t.block_count = static_cast<int32_t>(count);
     return t.block_count;
   }
@@ -292,7 +291,6 @@ int grow_line_table() {
 void release_line_table() {
   line_table.line_starts.reset();
   line_table.line_lengths.reset();
-  line_table.line_prefixes.reset();
   line_table.block_count = 0;
   line_table.last_line = -1;
 }

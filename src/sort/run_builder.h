@@ -20,9 +20,6 @@ inline constexpr int32_t kMaxLineLength = 65535;
 struct LineTable {
   std::unique_ptr<char*[]> line_starts;
   std::unique_ptr<int32_t[]> line_lengths;
-  // Scratch of the whole-line sort: each entry's cached prefix while the
-  // quicksort runs (see compare.h). Same capacity as the other arrays.
-  std::unique_ptr<uint64_t[]> line_prefixes;
   int32_t block_size = 1;
   int32_t block_count = 0;
   int32_t last_line = -1;

@@ -1,0 +1,219 @@
+#include "sort/quicksort.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "options/command_line.h"
+#include "options/sort_job.h"
+#include "sort/compare.h"
+#include "sort/run_builder.h"
+
+namespace quarnel {
+namespace {
+
+// Lines whose first byte is their key; the rest tells equal keys apart.
+std::vector<std::pair<int32_t, int32_t>> calls;
+
+int compare_first_byte(int32_t a, int32_t b) {
+  calls.emplace_back(a, b);
+  unsigned char x = line_table.line_starts[a][0];
+  unsigned char y = line_table.line_starts[b][0];
+  return x > y ? 1 : (x < y ? -1 : 0);
+}
+
+// A plain function pointer that answers like compare_lines_narrow/_wide,
+// so that the generic path runs with the same answers as the fast one.
+int slow_narrow(int32_t a, int32_t b) { return compare_lines_narrow(a, b); }
+int slow_wide(int32_t a, int32_t b) { return compare_lines_wide(a, b); }
+
+class QuicksortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_sort_job();
+    reset_run_builder();
+    sort_job.line_comparer = &::strcmp;
+    calls.clear();
+  }
+  void TearDown() override {
+    parallel_sort_min_count = 100000;
+    sort_thread_count = 0;
+    reset_run_builder();
+  }
+
+  // Puts the lines (kept alive in storage_) into the table, in order.
+  // Wide lines hold their units and a zero unit behind them.
+  void load(const std::vector<std::string>& lines, bool wide = false) {
+    storage_ = lines;
+    lengths_.clear();
+    for (const std::string& l : lines) {
+      lengths_.push_back(static_cast<int32_t>(wide ? (l.size() - 1) / 2 : l.size()));
+    }
+    reset_run_builder();
+    line_table.block_size = static_cast<int32_t>(lines.size()) + 1;
+    ASSERT_GT(grow_line_table(), 0);
+    for (size_t i = 0; i < storage_.size(); ++i) {
+      line_table.line_starts[i] = storage_[i].data();
+      line_table.line_lengths[i] = lengths_[i];
+    }
+    line_table.last_line = static_cast<int32_t>(lines.size()) - 1;
+  }
+
+  // The lines in table order, by their index in storage_.
+  std::vector<int> order() const {
+    std::vector<int> result;
+    for (size_t i = 0; i < storage_.size(); ++i) {
+      for (size_t j = 0; j < storage_.size(); ++j) {
+        if (line_table.line_starts[i] == storage_[j].data()) {
+          EXPECT_EQ(line_table.line_lengths[i], lengths_[j]);
+          result.push_back(static_cast<int>(j));
+        }
+      }
+    }
+    return result;
+  }
+
+  std::vector<std::string> sorted_texts() const {
+    std::vector<std::string> result;
+    for (size_t i = 0; i < storage_.size(); ++i) {
+      result.emplace_back(line_table.line_starts[i]);
+    }
+    return result;
+  }
+
+  std::vector<std::string> storage_;
+  std::vector<int32_t> lengths_;
+};
+
+TEST_F(QuicksortTest, DocumentedOutcomesOfEqualKeys) {
+  load({"B1", "B2", "A"});
+  sort_line_indexes(3, compare_first_byte);
+  EXPECT_EQ(sorted_texts(), (std::vector<std::string>{"A", "B2", "B1"}));
+  EXPECT_EQ(calls, (std::vector<std::pair<int32_t, int32_t>>{
+                       {0, 1}, {0, 2}, {1, 2}, {2, 1}}));
+
+  load({"B1", "A", "B2"});
+  sort_line_indexes(3, compare_first_byte);
+  EXPECT_EQ(sorted_texts(), (std::vector<std::string>{"A", "B1", "B2"}));
+
+  load({"C", "A1", "B", "A2", "A3"});
+  sort_line_indexes(5, compare_first_byte);
+  EXPECT_EQ(sorted_texts(),
+            (std::vector<std::string>{"A3", "A1", "A2", "B", "C"}));
+
+  load({"b1", "a1", "b2", "a2", "b3", "a3"});
+  sort_line_indexes(6, compare_first_byte);
+  EXPECT_EQ(sorted_texts(), (std::vector<std::string>{"a2", "a1", "a3", "b2",
+                                                      "b3", "b1"}));
+}
+
+TEST_F(QuicksortTest, TwoEntriesTakeExactlyThreeCalls) {
+  load({"b", "a"});
+  sort_line_indexes(2, compare_first_byte);
+  EXPECT_EQ(calls, (std::vector<std::pair<int32_t, int32_t>>{
+                       {0, 1}, {0, 1}, {1, 1}}));
+  EXPECT_EQ(sorted_texts(), (std::vector<std::string>{"a", "b"}));
+
+  calls.clear();
+  load({"x1", "x2"});
+  sort_line_indexes(2, compare_first_byte);
+  EXPECT_EQ(calls.size(), 3u);
+  EXPECT_EQ(order(), (std::vector<int>{0, 1}));
+}
+
+TEST_F(QuicksortTest, NothingToSortCallsNothing) {
+  load({"z"});
+  sort_line_indexes(0, compare_first_byte);
+  sort_line_indexes(1, compare_first_byte);
+  EXPECT_TRUE(calls.empty());
+
+  // All equal: one partition, nothing moves.
+  load({"k1", "k2", "k3", "k4", "k5", "k6", "k7"});
+  sort_line_indexes(7, compare_first_byte);
+  EXPECT_EQ(order(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+  for (const auto& call : calls) {
+    EXPECT_LE(call.first, 6);
+    EXPECT_LE(call.second, 6);
+  }
+}
+
+// Random lines over a small alphabet: many whole ties, ties within the
+// 8-byte prefix, NUL bytes, case pairs, double-byte characters.
+std::vector<std::string> random_lines(std::mt19937* rng, int count, bool wide) {
+  static const char* const pieces[] = {"a", "A", "_", "b", "B", "\x83\x41",
+                                       "\x83\x60", "z"};
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) {
+    std::string line;
+    int length = static_cast<int>((*rng)() % 14);
+    if ((*rng)() % 4 == 0) line = "abcdefgh";  // a shared long prefix
+    for (int k = 0; k < length; ++k) {
+      int which = static_cast<int>((*rng)() % 9);
+      if (which == 8) {
+        line.push_back('\0');
+      } else {
+        line += pieces[which];
+      }
+    }
+    if (wide) {
+      std::string units;
+      for (unsigned char c : line) {
+        units.push_back(static_cast<char>(c));
+        units.push_back(static_cast<char>(c == 'z' ? 0xD8 : (c == '_' ? 0xE0 : 0)));
+      }
+      line = units;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_F(QuicksortTest, FastPathGivesTheSamePermutation) {
+  std::mt19937 rng(1234);
+  for (int form = 0; form < 3; ++form) {
+    bool wide = form == 2;
+    sort_job.line_comparer = form == 1 ? &strcmp_nocase : &::strcmp;
+    for (int round = 0; round < 20; ++round) {
+      std::vector<std::string> lines = random_lines(&rng, 1 + round * 37, wide);
+      int32_t n = static_cast<int32_t>(lines.size());
+      if (wide) {
+        // Wide lines are counted in units and end in a zero unit.
+        for (std::string& l : lines) l.push_back('\0');
+      }
+      load(lines, wide);
+      sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+      std::vector<int> expected = order();
+
+      load(lines, wide);
+      ASSERT_NE(whole_line_form(wide ? &compare_lines_wide : &compare_lines_narrow),
+                WholeLineForm::kNone);
+      sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
+      ASSERT_EQ(order(), expected) << "form " << form << " round " << round;
+    }
+  }
+}
+
+TEST_F(QuicksortTest, ThreadsGiveTheSamePermutation) {
+  std::mt19937 rng(99);
+  std::vector<std::string> lines = random_lines(&rng, 20000, false);
+  int32_t n = static_cast<int32_t>(lines.size());
+  sort_thread_count = 1;
+  load(lines);
+  sort_line_indexes(n, &compare_lines_narrow);
+  std::vector<int> single = order();
+
+  parallel_sort_min_count = 2;
+  for (int threads : {2, 3}) {
+    sort_thread_count = threads;
+    load(lines);
+    sort_line_indexes(n, &compare_lines_narrow);
+    EXPECT_EQ(order(), single) << threads << " threads";
+  }
+}
+
+}  // namespace
+}  // namespace quarnel
