@@ -1,22 +1,14 @@
 // Arbitrary text through the command-line tokenizers: next_token with the
-// delimiter sets the program uses and with small and large capacities,
-// read_spec_token with the key language's sets, and the option loop of
-// parse_command_line over words taken from the same input.
+// delimiter sets the program uses and with small and large capacities, and
+// read_spec_token with the key language's sets.
 //
 // Input: a flag byte (bits 0-2: delimiter set; bit 3: system text has lead
-// bytes; bit 4: run the option loop), a capacity byte, then the text. For
-// the option loop the text is cut into arguments at its zero bytes.
+// bytes), a capacity byte, then the text.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include <unistd.h>
-
-#include "options/command_line.h"
 #include "options/key_spec.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
@@ -66,41 +58,7 @@ void read_items(const char* text, size_t size, const char* delimiters) {
   }
 }
 
-std::string input_path;
-
-void option_loop(const char* text, size_t size) {
-  std::vector<std::string> words = {"Quarnel", input_path, "stdout"};
-  size_t start = 0;
-  for (size_t i = 0; i <= size && words.size() < 64; ++i) {
-    if (i == size || text[i] == '\0') {
-      words.emplace_back(text + start, i - start);
-      start = i + 1;
-    }
-  }
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  reset_sort_job();
-  int r = parse_command_line(static_cast<int>(words.size()), argv.data());
-  check(r == 0 || r == -1);
-  reset_sort_job();
-}
-
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The option loop needs an input file that exists; it is only read.
-  char path[] = "/tmp/quarnel-fuzz-input-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd >= 0) {
-    const char lines[] = "b 2\na 10\nc 1\n";
-    ssize_t written = write(fd, lines, sizeof(lines) - 1);
-    (void)written;
-    close(fd);
-    input_path = path;
-  }
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
@@ -119,7 +77,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* delimiters = kDelimiterSets[flags & 7];
   tokenize(text.get(), size, delimiters, capacity);
   if (delimiters != nullptr) read_items(text.get(), size, delimiters);
-
-  if ((flags & 16) != 0 && !input_path.empty()) option_loop(text.get(), size);
   return 0;
 }

@@ -15,7 +15,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${FUZZ_BUILD_JOBS:-2}
-targets=(fuzz_key_spec fuzz_command_line)
+targets=(fuzz_key_spec fuzz_command_line fuzz_options)
 
 cxx=${FUZZ_CXX:-clang++}
 if ! command -v "$cxx" >/dev/null 2>&1; then
