@@ -41,15 +41,7 @@ std::string joined(const Lines& lines, const std::string& end) {
 }
 
 Lines split_crlf(const std::string& text) {
-  Lines lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
+  return testing::split_lines(text, "\r\n");
 }
 
 class MergeEndToEnd : public ::testing::Test {

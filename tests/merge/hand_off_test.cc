@@ -20,20 +20,9 @@ namespace {
 using testing::file_exists;
 using testing::list_dir;
 using testing::read_file;
+using testing::split_lines;
 using testing::TempDir;
 using testing::write_file;
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
-}
 
 // A stand-in merge program beside a stand-in Quarnel: it records its
 // arguments and a copy of the list file, then exits with the given status.
@@ -68,7 +57,7 @@ class HandOffTest : public ::testing::Test {
     chmod(program.c_str(), 0755);
   }
 
-  std::vector<std::string> arguments() { return lines_of(read_file(dir_.file("args"))); }
+  std::vector<std::string> arguments() { return split_lines(read_file(dir_.file("args"))); }
 
   std::string list_path() {
     return sort_job.job_dir + std::string(work_dir_digest()).substr(0, 20) + ".def";

@@ -16,6 +16,7 @@ namespace quarnel {
 namespace {
 
 using testing::read_file;
+using testing::split_lines;
 using testing::TempDir;
 using testing::write_file;
 
@@ -29,18 +30,6 @@ std::string make_recorder(const std::string& path, const std::string& record,
                  record + "'\n");
   chmod(path.c_str(), executable ? 0755 : 0644);
   return path;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
 }
 
 // Sets an environment variable for one test and puts it back afterwards.
@@ -90,7 +79,7 @@ TEST(LaunchCommand, ArgumentsArriveWholeWithoutQuotes) {
   int r = launch_command(
       ("\"" + program + "\" a \"b c\" d\"e f\"g   \"\"x").c_str());
   EXPECT_EQ(r, 0);
-  std::vector<std::string> got = lines_of(read_file(record));
+  std::vector<std::string> got = split_lines(read_file(record));
   ASSERT_GE(got.size(), 5u);
   EXPECT_EQ(got[0], "4");
   EXPECT_EQ(got[1], "[a]");
@@ -106,7 +95,7 @@ TEST(LaunchCommand, SixteenSlotsAtMostFurtherTokensIgnored) {
   std::string command = make_recorder(dir.file("args.sh"), record, true);
   for (int i = 1; i <= 20; ++i) command += " t" + std::to_string(i);
   EXPECT_EQ(launch_command(command.c_str()), 0);
-  std::vector<std::string> got = lines_of(read_file(record));
+  std::vector<std::string> got = split_lines(read_file(record));
   ASSERT_GE(got.size(), 16u);
   EXPECT_EQ(got[0], "15");
   EXPECT_EQ(got[1], "[t1]");
@@ -157,10 +146,10 @@ TEST(LaunchCommand, BareNameSearchedAlongPathThenBesideTheExecutable) {
     std::string value = "/nonexistent::" + dir.file("empty") + ":" + dir.file("bin");
     ScopedEnv path("PATH", value.c_str());
     EXPECT_EQ(launch_command("tool one"), 0);
-    EXPECT_EQ(lines_of(read_file(record))[1], "[one]");
+    EXPECT_EQ(split_lines(read_file(record))[1], "[one]");
     // Not along PATH: the executable's own folder.
     EXPECT_EQ(launch_command("helper two"), 0);
-    EXPECT_EQ(lines_of(read_file(record))[1], "[two]");
+    EXPECT_EQ(split_lines(read_file(record))[1], "[two]");
   }
   {
     // A blank inside a PATH entry is part of the folder's name.
@@ -169,7 +158,7 @@ TEST(LaunchCommand, BareNameSearchedAlongPathThenBesideTheExecutable) {
     std::string value = dir.file("my bin");
     ScopedEnv path("PATH", value.c_str());
     EXPECT_EQ(launch_command("spaced three"), 0);
-    EXPECT_EQ(lines_of(read_file(record))[1], "[three]");
+    EXPECT_EQ(split_lines(read_file(record))[1], "[three]");
   }
 }
 
@@ -184,7 +173,7 @@ TEST(LaunchCommand, EmptyPathSearchesTheCurrentFolder) {
   int r = launch_command("local four");
   platform::change_directory(before);
   EXPECT_EQ(r, 0);
-  EXPECT_EQ(lines_of(read_file(record))[1], "[four]");
+  EXPECT_EQ(split_lines(read_file(record))[1], "[four]");
 }
 
 TEST(LaunchCommand, ScriptWithoutExecutePermissionRunsThroughTheShellInItsFolder) {
@@ -195,7 +184,7 @@ TEST(LaunchCommand, ScriptWithoutExecutePermissionRunsThroughTheShellInItsFolder
   std::string before = platform::current_directory();
   int r = launch_command((dir.file("jobs/run.sh") + " \"an arg\" b").c_str());
   EXPECT_EQ(r, 0);
-  std::vector<std::string> got = lines_of(read_file(record));
+  std::vector<std::string> got = split_lines(read_file(record));
   ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[0], "2");
   EXPECT_EQ(got[1], "[an arg]");

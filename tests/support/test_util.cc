@@ -178,6 +178,19 @@ ProgramResult run_program(const std::vector<std::string>& argv,
   return result;
 }
 
+std::vector<std::string> split_lines(const std::string& text,
+                                     const std::string& separator) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find(separator, at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + separator.size();
+  }
+  return lines;
+}
+
 std::string to_cp932(const std::string& utf8) {
   TempDir dir;
   write_file(dir.file("in"), utf8);

@@ -48,6 +48,11 @@ ProgramResult run_program(const std::vector<std::string>& argv,
                           const std::string& cwd = "",
                           const std::string& stdin_data = "");
 
+// The lines of text, each without its separator ("\n", "\r\n", ...); a
+// separator at the very end adds no empty line.
+std::vector<std::string> split_lines(const std::string& text,
+                                     const std::string& separator = "\n");
+
 // UTF-8 text converted to CP932 by iconv: an independent reference for
 // expected Shift_JIS bytes.
 std::string to_cp932(const std::string& utf8);
