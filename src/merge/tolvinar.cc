@@ -96,12 +96,14 @@ int run_tolvinar(int argc, char** argv) {
       marked_wide = true;
     } else if (same_option(word, "/I")) {
       ignore_case = true;
-    } else if (word[0] == '/' || have_key || word[0] == '\0') {
-      report_error(tolvinar_msg::kBadArgument, word);
-      return kMergeBadArguments;
-    } else {
+    } else if (i == 3 && word[0] != '\0') {
+      // The third argument is the key text whatever it begins with: the
+      // words Quarnel gathers into it may begin with a slash.
       key_text = word;
       have_key = true;
+    } else {
+      report_error(tolvinar_msg::kBadArgument, word);
+      return kMergeBadArguments;
     }
   }
   if (narrow_wide && marked_wide) {

@@ -84,8 +84,29 @@ double numeric_key_value_narrow(const char* field, int32_t count) {
   return numeric_value(field, count);
 }
 
-int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
-                        int32_t length_b) {
+namespace {
+
+// A character field: narrow bytes through the comparer /I chose (its
+// arguments swapped for a descending key), wide units in plain unsigned
+// order, never folded.
+int compare_text(const char* fa, const char* fb, int64_t n, char order) {
+  int r = order == 'A'
+              ? sort_job.field_comparer(fa, fb, static_cast<size_t>(n))
+              : sort_job.field_comparer(fb, fa, static_cast<size_t>(n));
+  return r > 0 ? 1 : (r < 0 ? -1 : 0);
+}
+
+int compare_text(const uint16_t* fa, const uint16_t* fb, int64_t n,
+                 char order) {
+  for (int64_t k = 0; k < n; ++k) {
+    if (fa[k] != fb[k]) return ordered(fa[k] < fb[k] ? -1 : 1, order);
+  }
+  return 0;
+}
+
+template <typename Unit>
+int compare_keys(const Unit* a, int32_t length_a, const Unit* b,
+                 int32_t length_b) {
   const int64_t m = length_a < length_b ? length_a : length_b;
   const int count = sort_job.condition_count;
   for (int i = 0; i < count; ++i) {
@@ -98,47 +119,26 @@ int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
       }
       continue;
     }
-    const char* fa = a + (c.start - 1);
-    const char* fb = b + (c.start - 1);
-    int r;
-    if (c.type == 'S') {
-      r = c.order == 'A'
-              ? sort_job.field_comparer(fa, fb, static_cast<size_t>(n))
-              : sort_job.field_comparer(fb, fa, static_cast<size_t>(n));
-      if (r != 0) return r > 0 ? 1 : -1;
-    } else {
-      r = compare_numbers(fa, fb, static_cast<int32_t>(n), c.order);
-      if (r != 0) return r;
-    }
+    const Unit* fa = a + (c.start - 1);
+    const Unit* fb = b + (c.start - 1);
+    int r = c.type == 'S'
+                ? compare_text(fa, fb, n, c.order)
+                : compare_numbers(fa, fb, static_cast<int32_t>(n), c.order);
+    if (r != 0) return r;
   }
   return 0;
 }
 
+}  // namespace
+
+int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
+                        int32_t length_b) {
+  return compare_keys(a, length_a, b, length_b);
+}
+
 int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
                       int32_t length_b) {
-  const int64_t m = length_a < length_b ? length_a : length_b;
-  const int count = sort_job.condition_count;
-  for (int i = 0; i < count; ++i) {
-    const SortCondition& c = sort_job.conditions[i];
-    int64_t n = fitted_count(c.start, c.length, m);
-    if (n == 0) {
-      if (length_a != length_b) {
-        return ordered(length_a < length_b ? -1 : 1, c.order);
-      }
-      continue;
-    }
-    const uint16_t* fa = a + (c.start - 1);
-    const uint16_t* fb = b + (c.start - 1);
-    if (c.type == 'S') {
-      for (int64_t k = 0; k < n; ++k) {
-        if (fa[k] != fb[k]) return ordered(fa[k] < fb[k] ? -1 : 1, c.order);
-      }
-    } else {
-      int r = compare_numbers(fa, fb, static_cast<int32_t>(n), c.order);
-      if (r != 0) return r;
-    }
-  }
-  return 0;
+  return compare_keys(a, length_a, b, length_b);
 }
 
 }  // namespace quarnel

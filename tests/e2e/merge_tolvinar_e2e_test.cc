@@ -108,6 +108,13 @@ TEST(TolvinarEndToEnd, KeyTextAndIgnoreCase) {
   ProgramResult r = tolvinar({dir.file("list"), dir.file("out"), "(2,1)[D;S]", "/I"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(read_file(dir.file("out")), crlf({"xB2", "zb9", "ya1", "wA0"}));
+  // Quarnel joins words it does not know into the key text, which may so
+  // begin with a slash; only the third argument is taken as key text.
+  r = tolvinar({dir.file("list"), dir.file("out2"), "/X(2,1)[D;S]", "/I"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(read_file(dir.file("out2")), crlf({"xB2", "zb9", "ya1", "wA0"}));
+  r = tolvinar({dir.file("list"), dir.file("out3"), "/I", "(2,1)"});
+  EXPECT_EQ(r.exit_code, 1);
 }
 
 TEST(TolvinarEndToEnd, WideToStandardOutputBecomesShiftJis) {
