@@ -37,14 +37,7 @@ class EngineEndToEnd : public ::testing::Test {
   // What `LC_ALL=C sort` makes of the lines, each ended with CR LF.
   std::string sorted_by_sort(const Lines& lines) {
     write_file(dir_.file("plain.txt"), join(lines, "\n"));
-    ProgramResult r = run_program({"/usr/bin/sort", dir_.file("plain.txt")}, {"LC_ALL=C"});
-    EXPECT_EQ(r.exit_code, 0);
-    std::string expected;
-    for (char c : r.out) {
-      if (c == '\n') expected += '\r';
-      expected += c;
-    }
-    return expected;
+    return testing::sorted_by_c_sort(dir_.file("plain.txt"));
   }
 
   TempDir dir_;

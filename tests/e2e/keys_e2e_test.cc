@@ -49,17 +49,6 @@ std::string lines_lf(const std::vector<std::string>& lines) {
 }
 
 // UTF-16LE bytes of lines; end is the line end in code units.
-std::string wide_lines(const std::vector<std::u16string>& lines,
-                       const std::u16string& end) {
-  std::string out;
-  for (const std::u16string& line : lines) {
-    for (char16_t u : line + end) {
-      out += static_cast<char>(u & 0xFF);
-      out += static_cast<char>(u >> 8);
-    }
-  }
-  return out;
-}
 
 std::string error_line(const std::string& utf8) {
   return to_cp932("◆") + "<time> " + to_cp932(utf8) + "\n";
@@ -188,30 +177,30 @@ TEST(KeysEndToEnd, KeysWide) {
   const std::string bom = "\xFF\xFE";
   const std::vector<std::u16string> input = {u"3|\u68A8", u"1|apple",
                                              u"2|\uFF46ig", u"4|-1,5"};
-  Sorted s = sort_bytes(bom + wide_lines(input, u"\n"), {"(3,5)"});
-  EXPECT_EQ(s.output, bom + wide_lines({u"4|-1,5", u"1|apple", u"3|\u68A8",
+  Sorted s = sort_bytes(bom + testing::utf16le_lines(input, u"\n"), {"(3,5)"});
+  EXPECT_EQ(s.output, bom + testing::utf16le_lines({u"4|-1,5", u"1|apple", u"3|\u68A8",
                                         u"2|\uFF46ig"},
                                        u"\r\n"));
-  s = sort_bytes(bom + wide_lines(input, u"\r\n"), {"(3,5)[D]"});
-  EXPECT_EQ(s.output, bom + wide_lines({u"2|\uFF46ig", u"3|\u68A8",
+  s = sort_bytes(bom + testing::utf16le_lines(input, u"\r\n"), {"(3,5)[D]"});
+  EXPECT_EQ(s.output, bom + testing::utf16le_lines({u"2|\uFF46ig", u"3|\u68A8",
                                         u"1|apple", u"4|-1,5"},
                                        u"\r\n"));
 
   // Numbers: only ASCII digits count, so the fullwidth nine reads 0.
   const std::vector<std::u16string> numbers = {
       u"12      ", u"-1,234.5", u"\uFF19       ", u"1e3     ", u"5       "};
-  s = sort_bytes(wide_lines(numbers, u"\n"), {"/W", "(1,8)[A;I]"});
-  EXPECT_EQ(s.output, wide_lines({u"-1,234.5", u"\uFF19       ", u"5       ",
+  s = sort_bytes(testing::utf16le_lines(numbers, u"\n"), {"/W", "(1,8)[A;I]"});
+  EXPECT_EQ(s.output, testing::utf16le_lines({u"-1,234.5", u"\uFF19       ", u"5       ",
                                   u"12      ", u"1e3     "},
                                  u"\r\n"));
-  s = sort_bytes(wide_lines(numbers, u"\n"), {"/W", "(1,8)[D;Z]"});
-  EXPECT_EQ(s.output, wide_lines({u"1e3     ", u"12      ", u"5       ",
+  s = sort_bytes(testing::utf16le_lines(numbers, u"\n"), {"/W", "(1,8)[D;Z]"});
+  EXPECT_EQ(s.output, testing::utf16le_lines({u"1e3     ", u"12      ", u"5       ",
                                   u"\uFF19       ", u"-1,234.5"},
                                  u"\r\n"));
 
   // /I has no effect on wide lines.
-  s = sort_bytes(wide_lines({u"_2", u"A1"}, u"\n"), {"/W", "/I", "(1,1)"});
-  EXPECT_EQ(s.output, wide_lines({u"A1", u"_2"}, u"\r\n"));
+  s = sort_bytes(testing::utf16le_lines({u"_2", u"A1"}, u"\n"), {"/W", "/I", "(1,1)"});
+  EXPECT_EQ(s.output, testing::utf16le_lines({u"A1", u"_2"}, u"\r\n"));
 }
 
 // Lines with equal keys keep the order the quicksort leaves them in. For
@@ -236,8 +225,8 @@ TEST(KeysEndToEnd, EqualKeysFollowTheQuicksort) {
   for (const std::string& line : input) {
     wide_input.emplace_back(line.begin(), line.end());
   }
-  s = sort_bytes(wide_lines(wide_input, u"\n"), {"/W", "(1,1)"});
-  EXPECT_EQ(s.output, wide_lines({u"a3", u"a1", u"a2", u"b1", u"b2", u"b3",
+  s = sort_bytes(testing::utf16le_lines(wide_input, u"\n"), {"/W", "(1,1)"});
+  EXPECT_EQ(s.output, testing::utf16le_lines({u"a3", u"a1", u"a2", u"b1", u"b2", u"b3",
                                   u"c2", u"c1"},
                                  u"\r\n"));
 

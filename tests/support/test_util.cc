@@ -191,6 +191,29 @@ std::vector<std::string> split_lines(const std::string& text,
   return lines;
 }
 
+std::string sorted_by_c_sort(const std::string& path) {
+  ProgramResult r = run_program({"/usr/bin/sort", path}, {"LC_ALL=C"});
+  if (r.exit_code != 0) abort();
+  std::string crlf;
+  for (char c : r.out) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  return crlf;
+}
+
+std::string utf16le_lines(const std::vector<std::u16string>& lines,
+                          const std::u16string& end) {
+  std::string out;
+  for (const std::u16string& line : lines) {
+    for (char16_t u : line + end) {
+      out += static_cast<char>(u & 0xFF);
+      out += static_cast<char>(u >> 8);
+    }
+  }
+  return out;
+}
+
 std::string to_cp932(const std::string& utf8) {
   TempDir dir;
   write_file(dir.file("in"), utf8);

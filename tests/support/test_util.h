@@ -53,6 +53,14 @@ ProgramResult run_program(const std::vector<std::string>& argv,
 std::vector<std::string> split_lines(const std::string& text,
                                      const std::string& separator = "\n");
 
+// What `LC_ALL=C sort` makes of the LF-separated lines of a file, each
+// line then ended with CR LF: the reference order of whole-line sorts.
+std::string sorted_by_c_sort(const std::string& path);
+
+// The lines as UTF-16LE bytes, each followed by end.
+std::string utf16le_lines(const std::vector<std::u16string>& lines,
+                          const std::u16string& end);
+
 // UTF-8 text converted to CP932 by iconv: an independent reference for
 // expected Shift_JIS bytes.
 std::string to_cp932(const std::string& utf8);
