@@ -13,6 +13,7 @@ inline constexpr const char* kEnd = "□終了";
 inline constexpr const char* kFrameFormat = "%s %04d/%02d/%02d %02d:%02d:%02d\n";
 inline constexpr const char* kMergeMissing = "マージプログラム\"%s\"が存在しません";
 inline constexpr const char* kMergeFailed = "マージプログラム\"%s\"が異常終了しました";
+inline constexpr const char* kStdoutFailed = "標準出力に書き込めません";
 
 // Console.
 inline constexpr const char* kErrorMark = "◆";

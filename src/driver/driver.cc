@@ -1,8 +1,8 @@
 #include "driver/driver.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "console/console.h"
@@ -35,34 +35,24 @@ void delete_runs() {
   }
 }
 
-// Identity of a file named "stdout" in the current folder before the merge
-// program ran, so that only a file it made is copied out and deleted.
-struct FileIdentity {
-  bool present = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-};
-
-FileIdentity identify(const char* path) {
-  FileIdentity id;
-  struct stat st;
-  if (stat(path, &st) == 0) {
-    id.present = true;
-    id.device = st.st_dev;
-    id.inode = st.st_ino;
-  }
-  return id;
-}
-
 // Several runs: the merge program writes the output. 0, or -1 when no
 // complete output came of it.
 int place_merged() {
-  FileIdentity before = identify(sort_job.output_path.c_str());
+  // Identity of a file named "stdout" in the current folder before the
+  // merge program ran, so that only a file it made is copied out and
+  // deleted.
+  const platform::FileIdentity before =
+      platform::identify_file(sort_job.output_path);
   int status = hand_to_merge();
   delete_runs();
   // A list file not written completely was reported where it failed, and
   // the merge program was not started on it.
   if (sort_job.failed) return -1;
+  // Its reader went away: the job ends as quietly as a one-run job whose
+  // own write met the closed pipe, its folder removed.
+  if (sort_job.to_stdout && platform::ended_by_broken_pipe(status)) {
+    platform::end_by_broken_pipe();
+  }
   std::string merge_name = kMergeProgramName;
   if (status == -1 || status == 255) {
     report_error(msg::kMergeMissing, merge_name.c_str());
@@ -76,24 +66,63 @@ int place_merged() {
     // Our merge program writes to its own standard output; a file named
     // "stdout" is copied only when the merge program made it, never a
     // user's own file of that name.
-    FileIdentity after = identify(sort_job.output_path.c_str());
-    if (after.present &&
-        (!before.present || before.device != after.device ||
-         before.inode != after.inode)) {
-      copy_to_stdout(sort_job.output_path.c_str());
+    const platform::FileIdentity after =
+        platform::identify_file(sort_job.output_path);
+    if (after.kind == platform::FileKind::kRegular &&
+        !platform::same_file(before, after)) {
+      int copied = copy_to_stdout(sort_job.output_path.c_str());
       platform::delete_file(sort_job.output_path);
+      if (copied == kStdoutWriteFailed) {
+        report_error(msg::kStdoutFailed, nullptr);
+        return -1;
+      }
     }
   }
   return 0;
+}
+
+// Writes the file's bytes into the existing output (a device, a named
+// pipe) without creating, truncating or replacing it. 0 or -1.
+int write_in_place(const std::string& from, const std::string& to) {
+  int in = platform::open_read(from);
+  if (in < 0) return -1;
+  int out = platform::open_write(to, false, false);
+  bool ok = out >= 0;
+  const int64_t kChunk = int64_t{1} << 20;
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
+  if (buffer == nullptr) ok = false;
+  while (ok) {
+    int64_t got = platform::read_fd(in, buffer.get(), kChunk);
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    if (platform::write_fd(out, buffer.get(), got) != got) ok = false;
+  }
+  if (out >= 0 && platform::close_fd(out) != 0) ok = false;
+  platform::close_fd(in);
+  return ok ? 0 : -1;
 }
 
 // One run: it becomes the output in one step, or goes to standard output.
 int place_single() {
   std::string run = run_file_name(0);
   if (sort_job.to_stdout) {
-    copy_to_stdout(run.c_str());
+    int copied = copy_to_stdout(run.c_str());
     platform::delete_file(run);
+    if (copied == kStdoutWriteFailed) {
+      report_error(msg::kStdoutFailed, nullptr);
+      return -1;
+    }
     return 0;
+  }
+  // A device or a named pipe stays what it is and gets the bytes; a file
+  // (links followed) is replaced in one step.
+  const bool in_place = platform::identify_file(sort_job.output_path).kind ==
+                        platform::FileKind::kOther;
+  if (in_place) {
+    int r = write_in_place(run, sort_job.output_path);
+    platform::delete_file(run);
+    if (r != 0) report_error(msg::kBadFile, sort_job.output_path.c_str());
+    return r;
   }
   if (platform::move_file(run, sort_job.output_path) != 0) {
     report_error(msg::kBadFile, sort_job.output_path.c_str());

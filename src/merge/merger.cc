@@ -37,6 +37,7 @@ constexpr size_t kOutputBufferSize = 64 * kStdoutChunk;
 // whatever else the process holds.
 constexpr int64_t kReservedDescriptors = 10;
 constexpr int kStandardOutput = 1;
+constexpr const char* kResultFolderPrefix = ".tolvinar-";
 
 const char kNarrowLineEnd[2] = {'\r', '\n'};
 const char kWideLineEnd[4] = {'\r', '\0', '\n', '\0'};
@@ -412,16 +413,35 @@ bool merge_to_output(const std::vector<Entry>& entries,
     return merge_entries(entries, 0, entries.size(), kStandardOutput, "",
                          wide_mode(), budget);
   }
+  const platform::FileIdentity target = platform::identify_file(settings.output);
+  if (target.kind == platform::FileKind::kOther) {
+    // A device or a named pipe is written in place: replacing it would
+    // put a plain file where the device was.
+    int fd = platform::open_write(settings.output, false, false);
+    if (fd < 0) {
+      report_error(tolvinar_msg::kCannotCreate, settings.output.c_str());
+      return false;
+    }
+    bool ok = merge_entries(entries, 0, entries.size(), fd, settings.output,
+                            false, budget);
+    if (platform::close_fd(fd) != 0 && ok) {
+      report_error(tolvinar_msg::kWriteFailed, settings.output.c_str());
+      ok = false;
+    }
+    return ok;
+  }
   // The result is complete before it replaces anything at its path. It is
-  // made in a private folder beside the output, which a signal removes
-  // with what is in it, so that an interrupted merge leaves nothing behind.
-  std::string folder = platform::make_unique_directory(
-      folder_of(settings.output) + ".tolvinar-");
+  // made in a private folder beside the file the path leads to (links
+  // followed, so that the rename stays on one file system), which a signal
+  // removes with what is in it; a folder left by a merge killed outright
+  // is unlocked, and the next merge there removes it.
+  const std::string beside = folder_of(platform::follow_links(settings.output));
+  platform::remove_abandoned_folders(beside, kResultFolderPrefix);
+  std::string folder = platform::make_locked_folder(beside + kResultFolderPrefix);
   if (folder.empty()) {
     report_error(tolvinar_msg::kCannotCreate, settings.output.c_str());
     return false;
   }
-  platform::remove_folder_on_signal(folder);
   const std::string temp = folder + "/result";
   int fd = platform::open_write(temp, true, true);
   bool ok = fd >= 0;
@@ -438,8 +458,7 @@ bool merge_to_output(const std::vector<Entry>& entries,
     report_error(tolvinar_msg::kCannotPlace, settings.output.c_str());
     ok = false;
   }
-  platform::remove_folder(folder);
-  platform::cancel_remove_folder_on_signal();
+  platform::remove_locked_folder(folder);
   return ok;
 }
 

@@ -63,20 +63,24 @@ int copy_to_stdout(const char* path) {
   unsigned char chunk[kChunkSize];
   char converted[kChunkSize + 1];
   WideToSjisState state;
-  for (;;) {
+  int result = 0;
+  while (result == 0) {
     int64_t n = platform::read_fd(fd, chunk, kChunkSize);
     if (n <= 0) break;
-    // A failed write to standard output does not stop the copy.
-    if (!wide) {
-      platform::write_fd(kStandardOutput, chunk, n);
-      continue;
+    const char* out = reinterpret_cast<const char*>(chunk);
+    int64_t count = n;
+    if (wide) {
+      count = static_cast<int64_t>(convert_wide_chunk(
+          &state, chunk, static_cast<size_t>(n), converted));
+      out = converted;
     }
-    size_t count = convert_wide_chunk(&state, chunk, static_cast<size_t>(n),
-                                      converted);
-    if (count > 0) platform::write_fd(kStandardOutput, converted, static_cast<int64_t>(count));
+    // Nothing more goes out after a failed write: the job has failed.
+    if (count > 0 && platform::write_fd(kStandardOutput, out, count) != count) {
+      result = kStdoutWriteFailed;
+    }
   }
   platform::close_fd(fd);
-  return 0;
+  return result;
 }
 
 }  // namespace quarnel

@@ -62,20 +62,32 @@ void append(char* buffer, const char* text) {
   memcpy(buffer + at, text, n + 1);
 }
 
-// The output is checked for being writable without harming it: an existing
-// file is opened without truncation and left as it is, a missing one is
-// created and removed again.
+// The output is checked for being writable without harming it, at the
+// file its links lead to: an existing file is opened without truncation
+// and left as it is, a missing one is created and removed again. A device
+// or a named pipe is only asked: opening a pipe would wait for a reader,
+// or show the one there an early end.
 bool output_is_writable(const std::string& path) {
-  int fd = platform::open_write(path, false, false);
-  if (fd >= 0) {
-    platform::close_fd(fd);
-    return true;
+  const std::string target = platform::follow_links(path);
+  switch (platform::identify_file(target).kind) {
+    case platform::FileKind::kRegular: {
+      int fd = platform::open_write(target, false, false);
+      if (fd < 0) return false;
+      platform::close_fd(fd);
+      return true;
+    }
+    case platform::FileKind::kOther:
+      return platform::may_write(target);
+    case platform::FileKind::kDirectory:
+      return false;
+    case platform::FileKind::kMissing:
+      break;
   }
-  if (platform::exists(path)) return false;
-  fd = platform::open_write(path, true, false);
+  if (platform::exists(target)) return false;
+  int fd = platform::open_write(target, true, false);
   if (fd < 0) return false;
   platform::close_fd(fd);
-  platform::delete_file(path);
+  platform::delete_file(target);
   return true;
 }
 
@@ -90,6 +102,14 @@ std::string default_work_dir() {
 
 int take_input(const char* argument) {
   sort_job.input_path = argument;
+  // Only a regular file can be read twice and measured: a named pipe, a
+  // device or standard input given by name is refused before it is opened.
+  const platform::FileKind kind = platform::identify_file(argument).kind;
+  if (kind != platform::FileKind::kRegular &&
+      kind != platform::FileKind::kMissing) {
+    report_error(msg::kBadFile, sort_job.input_path.c_str());
+    return -1;
+  }
   int fd = platform::open_read(sort_job.input_path);
   if (fd < 0) {
     report_error(msg::kNotFound, sort_job.input_path.c_str());
@@ -114,8 +134,10 @@ int take_output(const char* argument) {
     report_info(msg::kToStdout);
     return 0;
   }
-  if (strcmp_nocase(sort_job.input_path.c_str(),
-                    sort_job.output_path.c_str()) == 0) {
+  // The same file whatever the spelling: "./a.txt", a link, a hard link.
+  // Names that differ only in case are two files here.
+  if (platform::same_file(platform::identify_file(sort_job.input_path),
+                          platform::identify_file(sort_job.output_path))) {
     report_error(msg::kSameFile, sort_job.input_path.c_str());
     return -1;
   }

@@ -33,15 +33,57 @@ int delete_file(const std::string& path);
 // Deletes the files directly inside a folder, then the folder; 0, or -1
 // when anything stayed.
 int remove_folder(const std::string& path);
-// Until cancelled, SIGINT, SIGTERM, SIGHUP and SIGPIPE first remove the
-// folder as remove_folder does and then end the process as the signal would
-// have. One folder at a time; 0, or -1 when the path is too long to arm.
-int remove_folder_on_signal(const std::string& path);
-// Puts the handlers that were there before back in place.
-void cancel_remove_folder_on_signal();
-// Moves a file over the target, replacing it in one step; crosses file
-// systems by copying into a temporary file beside the target, syncing it
-// and renaming it into place. 0 or -1; on failure the target is untouched.
+
+// What a path names, symbolic links followed, and its identity: two paths
+// name the same file when device and inode agree, whatever their spelling
+// (on Windows: the volume serial number and the file index of
+// GetFileInformationByHandle; kOther is a device such as NUL or CON).
+enum class FileKind { kMissing, kRegular, kDirectory, kOther };
+struct FileIdentity {
+  FileKind kind = FileKind::kMissing;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+FileIdentity identify_file(const std::string& path);
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  return a.kind != FileKind::kMissing && b.kind != FileKind::kMissing &&
+         a.device == b.device && a.inode == b.inode;
+}
+// The path where a chain of symbolic links ends (the path itself when it
+// is no link; the end need not exist yet), so that a file replaced there
+// leaves the links in place. Windows: the path itself.
+std::string follow_links(const std::string& path);
+// True when this process may write to an existing file, asked without
+// opening it (opening a named pipe would wait for, or end, its reader).
+bool may_write(const std::string& path);
+
+// A private folder "<prefix>XXXXXX" for a job's temporary files; "" on
+// failure. While it exists this process holds a lock on a file inside it,
+// which the system releases when the process ends however it ends (POSIX:
+// flock on "<folder>/.lock"; Windows: that file held open without
+// sharing). Until it is removed with remove_locked_folder, a stopping signal
+// (SIGINT, SIGTERM, SIGHUP, SIGPIPE; Windows: the console's Ctrl-C, Break
+// and close events) first ends and waits for the child that run_process
+// is running, then removes the folder with its files, then ends the
+// process as the signal would have. At most two such folders at a time.
+std::string make_locked_folder(const std::string& prefix);
+// Removes the folder with its files and lets go of its lock; 0, or -1 when
+// anything stayed.
+int remove_locked_folder(const std::string& path);
+// Removes the folders "<parent><prefix>*" left by a job that could not
+// clean up (killed outright, power lost): those whose lock file exists and
+// is held by nobody. A folder without a lock file, a held lock, and
+// anything that is not a folder are left alone.
+void remove_abandoned_folders(const std::string& parent,
+                              const std::string& prefix);
+
+// Moves a file over the target, replacing it in one step. A symbolic link
+// at the target is followed: the file it points to is replaced, the link
+// stays. The new file keeps the old one's permission bits, and its owner
+// and group where this process may set them. A target that exists and is
+// not a regular file is never replaced (-1). Crosses file systems by
+// copying into a locked folder beside the target, syncing and renaming into
+// place. 0 or -1; on failure the target is untouched.
 int move_file(const std::string& from, const std::string& to);
 // Size in bytes, or -1 when the file's status cannot be obtained.
 int64_t file_size(const std::string& path);
@@ -74,9 +116,19 @@ int close_fd(int fd);
 // used as it is: no search, no shell) and waits for it without a time
 // limit. The exit status 0..255; -1 when it cannot be started; 128 + the
 // signal number when a signal ended it. A non-empty folder becomes the
-// child's current directory; this process keeps its own.
+// child's current directory; this process keeps its own. A stopping
+// signal that reaches this process ends the child first (see
+// make_locked_folder); should this process die without handling it (SIGKILL),
+// the system ends the child too (Linux: the parent-death signal; Windows:
+// a job object that kills on close).
 int run_process(const std::vector<std::string>& argv,
                 const std::string& folder = "");
+// True for a status of run_process that means the child wrote to a pipe
+// whose reader had gone (POSIX: ended by SIGPIPE; never on Windows).
+bool ended_by_broken_pipe(int status);
+// Ends this process as its own write to such a pipe would have, job
+// folders removed first; returns only where there is no such signal.
+void end_by_broken_pipe();
 
 // Creates a new file "<prefix>XXXXXX" that did not exist before, open for
 // writing and private to its owner; its path is put in *path. The

@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
-#include <spawn.h>
+#include <dirent.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -39,53 +41,19 @@ std::string parent_of(const std::string& path) {
   return path.substr(0, slash + 1);
 }
 
-int copy_into_place(const std::string& from, const std::string& to) {
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return -1;
-  struct stat st;
-  if (fstat(in, &st) != 0) {
-    close(in);
-    return -1;
-  }
-  std::string tmp_prefix = parent_of(to) + ".quarnel-move-";
-  std::string tmp = tmp_prefix + "XXXXXX";
-  std::vector<char> name(tmp.begin(), tmp.end());
-  name.push_back('\0');
-  int out = mkstemp(name.data());
-  if (out < 0) {
-    close(in);
-    return -1;
-  }
-  const size_t kChunk = 8 << 20;
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
-  bool ok = buffer != nullptr;
-  while (ok) {
-    int64_t got = read_fd(in, buffer.get(), kChunk);
-    if (got < 0) ok = false;
-    if (got <= 0) break;
-    if (write_fd(out, buffer.get(), got) != got) ok = false;
-  }
-  if (ok && fsync(out) != 0) ok = false;
-  if (ok) fchmod(out, st.st_mode & 07777);
-  if (close(out) != 0) ok = false;
-  close(in);
-  if (ok && rename(name.data(), to.c_str()) != 0) ok = false;
-  if (!ok) {
-    unlink(name.data());
-    return -1;
-  }
-  unlink(from.c_str());
-  return 0;
-}
-
-// The folder that a signal removes before the process ends; a fixed
-// buffer, since the handler may not allocate.
-char g_signal_folder[PATH_MAX + 1];
-volatile sig_atomic_t g_signal_armed = 0;
+// Folders that a stopping signal removes before the process ends, and the
+// lock each holds; fixed buffers, since the handler may not allocate.
+constexpr int kFolderSlots = 2;
+char g_folders[kFolderSlots][PATH_MAX + 1];
+volatile sig_atomic_t g_folder_armed[kFolderSlots] = {};
+int g_lock_fds[kFolderSlots] = {-1, -1};
+// The child run_process waits for, or 0.
+volatile sig_atomic_t g_child = 0;
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 constexpr int kCleanupSignalCount = 4;
 struct sigaction g_previous_actions[kCleanupSignalCount];
 bool g_handler_installed[kCleanupSignalCount] = {};
+constexpr const char* kLockName = ".lock";
 
 // The kernel's directory entry as getdents64 delivers it.
 struct DirectoryEntry64 {
@@ -100,7 +68,7 @@ struct DirectoryEntry64 {
 // entries while reading the folder may hide others from the same pass, so
 // it reads again from the start until a pass finds nothing to delete.
 int remove_folder_safely(const char* path) {
-  int dir = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir >= 0) {
     alignas(8) char entries[4096];
     for (int pass = 0; pass < 16; ++pass) {
@@ -131,11 +99,26 @@ int remove_folder_safely(const char* path) {
   return rmdir(path) == 0 ? 0 : -1;
 }
 
-void remove_folder_and_end(int signal_number) {
+// Stops the running child and waits for it, so that nothing of the job
+// goes on once the process has ended.
+void stop_child() {
+  pid_t child = g_child;
+  if (child <= 0) return;
+  kill(child, SIGTERM);
+  int status;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  g_child = 0;
+}
+
+void stop_and_end(int signal_number) {
   int saved_errno = errno;
-  if (g_signal_armed) {
-    g_signal_armed = 0;
-    remove_folder_safely(g_signal_folder);
+  stop_child();
+  for (int i = 0; i < kFolderSlots; ++i) {
+    if (g_folder_armed[i]) {
+      g_folder_armed[i] = 0;
+      remove_folder_safely(g_folders[i]);
+    }
   }
   struct sigaction default_action;
   memset(&default_action, 0, sizeof(default_action));
@@ -148,16 +131,7 @@ void remove_folder_and_end(int signal_number) {
   raise(signal_number);
 }
 
-}  // namespace
-
-int remove_folder(const std::string& path) {
-  return remove_folder_safely(path.c_str());
-}
-
-int remove_folder_on_signal(const std::string& path) {
-  g_signal_armed = 0;
-  if (path.empty() || path.size() > PATH_MAX) return -1;
-  memcpy(g_signal_folder, path.c_str(), path.size() + 1);
+void install_handlers() {
   for (int i = 0; i < kCleanupSignalCount; ++i) {
     if (g_handler_installed[i]) continue;
     struct sigaction current;
@@ -168,23 +142,205 @@ int remove_folder_on_signal(const std::string& path) {
     }
     struct sigaction action;
     memset(&action, 0, sizeof(action));
-    action.sa_handler = remove_folder_and_end;
+    action.sa_handler = stop_and_end;
     sigfillset(&action.sa_mask);
     if (sigaction(kCleanupSignals[i], &action, &g_previous_actions[i]) == 0) {
       g_handler_installed[i] = true;
     }
   }
-  g_signal_armed = 1;
-  return 0;
 }
 
-void cancel_remove_folder_on_signal() {
-  g_signal_armed = 0;
+void restore_handlers() {
   for (int i = 0; i < kCleanupSignalCount; ++i) {
     if (!g_handler_installed[i]) continue;
     sigaction(kCleanupSignals[i], &g_previous_actions[i], nullptr);
     g_handler_installed[i] = false;
   }
+}
+
+sigset_t stopping_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : kCleanupSignals) sigaddset(&set, signal_number);
+  return set;
+}
+
+// The new file takes the old one's owner and group where allowed (the
+// group alone when only that is), then its permission bits, which a change
+// of owner may have cleared.
+void keep_attributes(int fd, const struct stat& old) {
+  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+    if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+    }
+  }
+  fchmod(fd, old.st_mode & 07777);
+}
+
+// Copies from into a file in a locked folder beside to, syncs it and
+// renames it over to (a regular file or nothing); old is to's status when
+// it exists.
+int copy_into_place(const std::string& from, const std::string& to,
+                    const struct stat* old) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return -1;
+  struct stat st;
+  if (fstat(in, &st) != 0) {
+    close(in);
+    return -1;
+  }
+  const std::string prefix = ".quarnel-move-";
+  remove_abandoned_folders(parent_of(to), prefix);
+  std::string folder = make_locked_folder(parent_of(to) + prefix);
+  if (folder.empty()) {
+    close(in);
+    return -1;
+  }
+  std::string tmp = folder + "/result";
+  int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  bool ok = out >= 0;
+  const size_t kChunk = 8 << 20;
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
+  if (buffer == nullptr) ok = false;
+  while (ok) {
+    int64_t got = read_fd(in, buffer.get(), kChunk);
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    if (write_fd(out, buffer.get(), got) != got) ok = false;
+  }
+  if (ok && fsync(out) != 0) ok = false;
+  if (ok) {
+    if (old != nullptr) {
+      keep_attributes(out, *old);
+    } else {
+      fchmod(out, st.st_mode & 07777);
+    }
+  }
+  if (out >= 0 && close(out) != 0) ok = false;
+  close(in);
+  if (ok && rename(tmp.c_str(), to.c_str()) != 0) ok = false;
+  remove_locked_folder(folder);
+  if (!ok) return -1;
+  unlink(from.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int remove_folder(const std::string& path) {
+  return remove_folder_safely(path.c_str());
+}
+
+std::string make_locked_folder(const std::string& prefix) {
+  int slot = 0;
+  while (slot < kFolderSlots && g_lock_fds[slot] >= 0) ++slot;
+  if (slot == kFolderSlots) return "";
+  std::string folder = make_unique_directory(prefix);
+  if (folder.empty() || folder.size() > PATH_MAX) {
+    if (!folder.empty()) rmdir(folder.c_str());
+    return "";
+  }
+  // The lock is taken under a passing name and then renamed: a lock file
+  // that others can see is always one that is held.
+  std::string passing;
+  int fd = create_unique_file(folder + "/.lock-", &passing);
+  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      rename(passing.c_str(), (folder + "/" + kLockName).c_str()) != 0) {
+    if (fd >= 0) {
+      close(fd);
+      unlink(passing.c_str());
+    }
+    rmdir(folder.c_str());
+    return "";
+  }
+  g_lock_fds[slot] = fd;
+  memcpy(g_folders[slot], folder.c_str(), folder.size() + 1);
+  g_folder_armed[slot] = 1;
+  install_handlers();
+  return folder;
+}
+
+int remove_locked_folder(const std::string& path) {
+  int result = remove_folder_safely(path.c_str());
+  bool any_left = false;
+  for (int i = 0; i < kFolderSlots; ++i) {
+    if (g_lock_fds[i] >= 0 && path == g_folders[i]) {
+      g_folder_armed[i] = 0;
+      close(g_lock_fds[i]);
+      g_lock_fds[i] = -1;
+    }
+    if (g_lock_fds[i] >= 0) any_left = true;
+  }
+  // Removed before the handlers go, so that no moment is left in which a
+  // signal would end the process with the folder still there.
+  if (!any_left) restore_handlers();
+  return result;
+}
+
+void remove_abandoned_folders(const std::string& parent,
+                              const std::string& prefix) {
+  std::string folder = parent.empty() ? std::string(kCurrentDirectory) : parent;
+  if (folder.back() != '/') folder += '/';
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> abandoned;
+  while (struct dirent* e = readdir(dir)) {
+    if (strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+    std::string path = folder + e->d_name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    abandoned.push_back(path);
+  }
+  closedir(dir);
+  for (const std::string& path : abandoned) {
+    std::string lock = path + "/" + kLockName;
+    int fd = open(lock.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    // Holding the lock while removing keeps a second cleaner out.
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      remove_folder_safely(path.c_str());
+    }
+    close(fd);
+  }
+}
+
+bool ended_by_broken_pipe(int status) { return status == 128 + SIGPIPE; }
+
+void end_by_broken_pipe() { raise(SIGPIPE); }
+
+FileIdentity identify_file(const std::string& path) {
+  FileIdentity id;
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0) return id;
+  id.kind = S_ISREG(st.st_mode)   ? FileKind::kRegular
+            : S_ISDIR(st.st_mode) ? FileKind::kDirectory
+                                  : FileKind::kOther;
+  id.device = static_cast<uint64_t>(st.st_dev);
+  id.inode = static_cast<uint64_t>(st.st_ino);
+  return id;
+}
+
+std::string follow_links(const std::string& path) {
+  std::string at = path;
+  // As many as the system itself follows before it gives up.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    ssize_t n = readlink(at.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) return at;
+    std::string next(target.data(), static_cast<size_t>(n));
+    // A relative target is relative to the link's own folder.
+    at = next[0] == '/' || at.find('/') == std::string::npos
+             ? next
+             : parent_of(at) + next;
+  }
+  return at;
+}
+
+bool may_write(const std::string& path) {
+  return !path.empty() && access(path.c_str(), W_OK) == 0;
 }
 
 std::string executable_path() {
@@ -230,9 +386,23 @@ int delete_file(const std::string& path) {
 }
 
 int move_file(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) == 0) return 0;
+  const std::string target = follow_links(to);
+  struct stat old;
+  const bool had = stat(target.c_str(), &old) == 0;
+  if (had && !S_ISREG(old.st_mode)) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (had) {
+    int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      keep_attributes(fd, old);
+      close(fd);
+    }
+  }
+  if (rename(from.c_str(), target.c_str()) == 0) return 0;
   if (errno != EXDEV) return -1;
-  return copy_into_place(from, to);
+  return copy_into_place(from, target, had ? &old : nullptr);
 }
 
 int64_t file_size(const std::string& path) {
@@ -347,21 +517,71 @@ int run_process(const std::vector<std::string>& argv,
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!folder.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  }
+  // The child tells through this pipe why it could not start; a pipe
+  // closed by a successful exec tells that it did.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return -1;
   // Whatever this process has buffered goes out before the child writes.
   fflush(nullptr);
-  pid_t pid;
-  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+  // No stopping signal between the fork and the note of the child's id.
+  sigset_t stopping = stopping_signals();
+  sigset_t previous;
+  sigprocmask(SIG_BLOCK, &stopping, &previous);
+  const pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(report[0]);
+    // The handlers belong to the parent's job: here they would remove its
+    // folders. SIGTERM always ends the child, which is how it is stopped.
+    for (int signal_number : kCleanupSignals) {
+      struct sigaction current;
+      if (sigaction(signal_number, nullptr, &current) == 0 &&
+          (current.sa_handler != SIG_IGN || signal_number == SIGTERM)) {
+        signal(signal_number, SIG_DFL);
+      }
+    }
+    // Ended with the parent, also when the parent is killed outright.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    int error = 0;
+    if (!folder.empty() && chdir(folder.c_str()) != 0) {
+      error = errno;
+    } else {
+      execv(args[0], args.data());
+      error = errno;
+    }
+    if (write(report[1], &error, sizeof(error)) < 0) {
+    }
+    _exit(127);
   }
+  close(report[1]);
+  if (pid < 0) {
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    close(report[0]);
+    return -1;
+  }
+  g_child = pid;
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  int error = 0;
+  ssize_t told;
+  while ((told = read(report[0], &error, sizeof(error))) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  // Waited for without reaping, so that its id cannot be reused while a
+  // signal handler may still stop it.
+  siginfo_t info;
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
+         errno == EINTR) {
+  }
+  sigprocmask(SIG_BLOCK, &stopping, nullptr);
+  int status = 0;
+  pid_t reaped;
+  while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  g_child = 0;
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  if (reaped != pid || told > 0) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;

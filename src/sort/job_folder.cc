@@ -13,6 +13,12 @@
 
 namespace quarnel {
 
+namespace {
+
+constexpr const char* kFolderPrefix = "quarnel-";
+
+}  // namespace
+
 int make_job_folder() {
   std::string work_dir = sort_job.work_dir;
   if (work_dir.empty() || work_dir.back() != platform::kPathSeparator) {
@@ -21,24 +27,23 @@ int make_job_folder() {
   // The writer used to make a missing work directory on the first run;
   // the folder needs it now.
   make_directories(work_dir.c_str());
-  std::string folder = platform::make_unique_directory(work_dir + "quarnel-");
+  // Folders of jobs that were killed outright are taken away; a running
+  // job's folder is locked and stays.
+  platform::remove_abandoned_folders(work_dir, kFolderPrefix);
+  std::string folder = platform::make_locked_folder(work_dir + kFolderPrefix);
   if (folder.empty()) {
     report_error(msg::kCannotMakeWorkFolder, sort_job.work_dir.c_str());
     return -1;
   }
   sort_job.job_dir = folder + platform::kPathSeparator;
-  // An interrupted job leaves nothing behind either. Should the path be
-  // too long to arm, the folder is still removed at the normal end.
-  platform::remove_folder_on_signal(folder);
   return 0;
 }
 
 void remove_job_folder() {
   if (sort_job.job_dir.empty()) return;
-  // Removed before the handlers go, so that no moment is left in which a
-  // signal would end the job with the folder still there.
-  platform::remove_folder(sort_job.job_dir);
-  platform::cancel_remove_folder_on_signal();
+  std::string folder = sort_job.job_dir;
+  if (folder.size() > 1 && folder.back() == platform::kPathSeparator) folder.pop_back();
+  platform::remove_locked_folder(folder);
   sort_job.job_dir.clear();
 }
 

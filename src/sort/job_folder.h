@@ -1,7 +1,8 @@
 // Each job keeps its run files and merge list in a folder of its own
 // inside the work directory, removed when the job ends (also on SIGINT,
 // SIGTERM and SIGHUP), so that jobs sharing a work directory never touch
-// each other's files.
+// each other's files. The folder is locked while the job lives; a job
+// killed outright leaves it unlocked, and the next job removes it.
 #ifndef QUARNEL_SORT_JOB_FOLDER_H_
 #define QUARNEL_SORT_JOB_FOLDER_H_
 

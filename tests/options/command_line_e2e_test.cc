@@ -89,22 +89,24 @@ TEST_F(CommandLineEndToEnd, MissingInputOrUnusableOutput) {
   EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string>{"in.txt"});
 }
 
-TEST_F(CommandLineEndToEnd, SameNameApartFromAsciiCase) {
+TEST_F(CommandLineEndToEnd, SameFileByIdentityNotByName) {
   write_file(dir_.file("a.txt"), "z\na\n");
-  ProgramResult r = quarnel({"a.txt", "A.TXT"}, dir_.path());
+  // Another spelling of the same path is the same file.
+  ProgramResult r = quarnel({"a.txt", "./a.txt", "/M", "0"}, dir_.path());
   EXPECT_EQ(r.exit_code, 255);
   EXPECT_EQ(mask_times(r.err),
             opening("◇入力ファイル名は a.txt です\n"
                     "◆<time> 入力ファイル\"a.txt\"と出力ファイルが同じです\n") +
                 ending());
+  EXPECT_EQ(read_file(dir_.file("a.txt")), "z\na\n");
 
-  // Another spelling of the same path is not seen as the same name; the
-  // output check opens the file without harming it.
-  r = quarnel({"a.txt", "./a.txt", "/M", "0"}, dir_.path());
+  // Names apart only in ASCII case are two files here; the output check
+  // goes on to the next step.
+  r = quarnel({"a.txt", "A.TXT", "/M", "0"}, dir_.path());
   EXPECT_EQ(r.exit_code, 255);
   EXPECT_EQ(mask_times(r.err),
             opening("◇入力ファイル名は a.txt です\n"
-                    "◇出力ファイル名は ./a.txt です\n"
+                    "◇出力ファイル名は A.TXT です\n"
                     "◆<time> メモリの指定\"0\"に誤りがあります\n") +
                 ending());
   EXPECT_EQ(read_file(dir_.file("a.txt")), "z\na\n");

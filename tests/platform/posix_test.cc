@@ -65,10 +65,12 @@ TEST(PosixTest, MoveAcrossFileSystemsReplacesTheTarget) {
   write_file(from, content);
   chmod(from.c_str(), 0640);
   write_file(to, "old output\n");
+  chmod(to.c_str(), 0600);
   ASSERT_EQ(platform::move_file(from, to), 0);
   EXPECT_FALSE(platform::exists(from));
   EXPECT_EQ(read_file(to), content);
-  EXPECT_EQ(mode_of(to), 0640u);
+  // The replaced file's permissions stay; a new file keeps the source's.
+  EXPECT_EQ(mode_of(to), 0600u);
   // No temporary file is left beside the target.
   EXPECT_EQ(testing::list_dir(tmp.path()), std::vector<std::string>{"out.txt"});
   // And back from /tmp to /dev/shm.
