@@ -11,8 +11,7 @@
 #include "options/sort_conditions.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
-#include "sort/memory_plan.h"
-#include "sort/run_builder.h"
+#include "text/ascii.h"
 #include "text/sjis.h"
 
 namespace quarnel {
@@ -30,29 +29,6 @@ bool is_option(const char* token, const char* const (&forms)[N]) {
     if (strcmp_nocase(token, form) == 0) return true;
   }
   return false;
-}
-
-// The /M number: leading white space, a sign, then digits up to the first
-// other character; no digits is 0, and a value beyond 32 bits is held at
-// the nearest limit.
-int32_t read_decimal(const char* text) {
-  const char* p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' ||
-         *p == '\r') {
-    ++p;
-  }
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = (*p == '-');
-    ++p;
-  }
-  const int64_t beyond = int64_t{INT32_MAX} + 1;
-  int64_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = std::min(value * 10 + (*p - '0'), beyond);
-  }
-  if (negative) return static_cast<int32_t>(-value);
-  return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
 }
 
 // Appends text to a NUL-terminated buffer that was sized for it.
@@ -162,14 +138,13 @@ int read_options() {
                                 platform::is_directory(token);
     if (awaited_folder) {
       state = OptionState::kKeyText;
-      sort_job.work_dir = token;
-      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+      sort_job.work_dir = with_trailing_separator(token);
+      report_info(msg::kWorkDir, token);
     } else if (is_option(token, kWideForms)) {
       // A repeated wide option changes nothing, not even an awaited value.
       if (sort_job.wide_mode == 0) {
         sort_job.wide_mode = 1;
         report_info(msg::kWide);
-        sort_job.build_run = build_run_wide;
         state = OptionState::kKeyText;
       }
     } else if (is_option(token, kMemoryForms)) {
@@ -183,7 +158,7 @@ int read_options() {
       state = OptionState::kKeyText;
     } else if (state == OptionState::kMemoryValue) {
       state = OptionState::kKeyText;
-      int32_t megabytes = read_decimal(token);
+      int32_t megabytes = read_int32(token);
       sort_job.memory_limit = int64_t{megabytes} * 1000000;
       if (megabytes < 1 || megabytes > 2000) {
         report_error(msg::kBadMemory, token);
@@ -191,12 +166,12 @@ int read_options() {
       }
     } else if (state == OptionState::kWorkDirValue) {
       state = OptionState::kKeyText;
-      sort_job.work_dir = token;
-      if (!platform::is_directory(sort_job.work_dir)) {
-        report_error(msg::kNotDirectory, sort_job.work_dir.c_str());
+      sort_job.work_dir = with_trailing_separator(token);
+      if (!platform::is_directory(token)) {
+        report_error(msg::kNotDirectory, token);
         return -1;
       }
-      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+      report_info(msg::kWorkDir, token);
     } else {
       append(sort_job.key_text.get(), token);
     }
@@ -232,7 +207,6 @@ int parse_command_line(int argc, char** argv) {
   sort_job.option_text[0] = '\0';
   sort_job.key_text[0] = '\0';
   sort_job.token_buffer[0] = '\0';
-  sort_job.build_run = build_run_narrow;
   sort_job.line_comparer = strcmp;
   sort_job.field_comparer = memcmp;
 
@@ -242,7 +216,7 @@ int parse_command_line(int argc, char** argv) {
     append(sort_job.option_text.get(), argv[i]);
     append(sort_job.option_text.get(), " ");
   }
-  sort_job.work_dir = default_work_dir();
+  sort_job.work_dir = with_trailing_separator(default_work_dir());
 
   if (read_options() != 0) return -1;
 
@@ -255,7 +229,7 @@ int parse_command_line(int argc, char** argv) {
     sort_job.key_mode = 1;
     if (build_sort_conditions() != 0) return -1;
   }
-  return probe_input();
+  return 0;
 }
 
 }  // namespace quarnel

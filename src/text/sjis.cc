@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -11,10 +12,6 @@ namespace {
 
 bool lead(unsigned char c) {
   return system_text_has_lead_bytes() && is_sjis_lead_byte(c);
-}
-
-unsigned char fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
 
 bool in_set(unsigned char c, const char* set) {
@@ -35,15 +32,7 @@ bool system_text_has_lead_bytes() {
 }
 
 bool is_char_boundary(const char* text, size_t pos) {
-  if (pos == 0) return true;
-  if (!lead(static_cast<unsigned char>(text[pos - 1]))) return true;
-  size_t walk = 0;
-  while (walk < pos) {
-    unsigned char c = static_cast<unsigned char>(text[walk]);
-    if (c == '\0') return false;
-    walk += lead(c) ? 2 : 1;
-  }
-  return walk == pos;
+  return CharBoundaryWalk(text).at(pos);
 }
 
 const char* next_token(const char* source, char* output,
@@ -53,15 +42,14 @@ const char* next_token(const char* source, char* output,
     return nullptr;
   }
   if (delimiters == nullptr) delimiters = " \t\r\n";
+  CharBoundaryWalk walk(source);
   bool quoted = false;
   bool started = false;
   int copied = 0;
   size_t i = 0;
-  size_t next_boundary = 0;  // the walk from the source's first byte
   while (copied < capacity - 1 && source[i] != '\0') {
     unsigned char c = static_cast<unsigned char>(source[i]);
-    bool boundary = (i == next_boundary);
-    if (boundary) next_boundary += lead(c) ? 2 : 1;
+    bool boundary = walk.at(i);
     if (c == '"') {
       if (!quoted) started = true;
       quoted = !quoted;
@@ -94,6 +82,15 @@ const char* find_last_separator(const char* path) {
   return find_last_separator(path, platform::kPathSeparator);
 }
 
+std::string with_trailing_separator(const std::string& folder) {
+  // Only the last byte is looked at: the separator is never the second
+  // byte of a double-byte character.
+  if (!folder.empty() && folder.back() == platform::kPathSeparator) {
+    return folder;
+  }
+  return folder + platform::kPathSeparator;
+}
+
 const char* find_text_nocase(const char* text, const char* word) {
   if (text == nullptr || word == nullptr || *text == '\0' || *word == '\0') {
     return nullptr;
@@ -120,7 +117,7 @@ const char* find_text_nocase(const char* text, const char* word) {
         t += 2;
         w += 2;
       } else {
-        if (fold(c) != fold(static_cast<unsigned char>(word[w]))) {
+        if (fold_ascii(c) != fold_ascii(static_cast<unsigned char>(word[w]))) {
           matched = false;
           break;
         }
@@ -151,16 +148,17 @@ int32_t remove_word(char* text, const char* word) {
   return count;
 }
 
+std::string folder_of(const std::string& path) {
+  const char* last = find_last_separator(path.c_str());
+  if (last == nullptr) return platform::kCurrentDirectory;
+  return path.substr(0, static_cast<size_t>(last - path.c_str()) + 1);
+}
+
 const char* directory_of(const char* path) {
   static std::string result;
   if (path == nullptr) path = "";
   if (*path != '\0' && platform::is_directory(path)) return path;
-  const char* last = find_last_separator(path);
-  if (last == nullptr) {
-    result = platform::kCurrentDirectory;
-  } else {
-    result.assign(path, static_cast<size_t>(last - path) + 1);
-  }
+  result = folder_of(path);
   return result.c_str();
 }
 
