@@ -443,7 +443,7 @@ bool merge_to_output(const std::vector<Entry>& entries,
       return false;
     }
     bool ok = merge_entries(entries, 0, entries.size(), fd, settings.output,
-                            false, budget);
+                            false, budget, mode);
     if (platform::close_fd(fd) != 0 && ok) {
       report_error(tolvinar_msg::kWriteFailed, settings.output.c_str());
       ok = false;
