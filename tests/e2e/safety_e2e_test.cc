@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -117,27 +118,27 @@ class PipeReader {
     thread_ = std::thread([this] {
       for (;;) {
         int fd = open(path_.c_str(), O_RDONLY);
-        if (fd < 0) return;
+        if (fd < 0) break;
         std::string got;
         char buffer[65536];
         ssize_t n;
         while ((n = read(fd, buffer, sizeof(buffer))) > 0) got.append(buffer, n);
         close(fd);
         // The empty session that finish() makes only wakes the thread.
-        if (stop_ && got.empty()) return;
+        if (stop_ && got.empty()) break;
         sessions_.push_back(got);
       }
+      done_ = true;
     });
   }
   // Ends the thread, which waits in open for a writer.
   std::vector<std::string> finish() {
     stop_ = true;
-    for (int i = 0; i < 200; ++i) {
+    // Until the thread has seen it: it may still be reading the last
+    // session when the first empty one is offered.
+    for (int i = 0; i < 3000 && !done_; ++i) {
       int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK);
-      if (fd >= 0) {
-        close(fd);
-        break;
-      }
+      if (fd >= 0) close(fd);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     thread_.join();
@@ -150,6 +151,7 @@ class PipeReader {
   std::string path_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
   std::vector<std::string> sessions_;
 };
 
@@ -449,9 +451,11 @@ TEST_F(SafetyEndToEnd, FoldersOfKilledJobsAreRemovedByTheNextJob) {
   write_file(file("work/quarnel-alive/run"), "x");
   pid_t holder = fork();
   if (holder == 0) {
-    execl("/usr/bin/flock", "flock", file("work/quarnel-alive/.lock").c_str(),
-          "sleep", "30", static_cast<char*>(nullptr));
-    _exit(127);
+    // Only the lock, no program of its own that would outlive the test.
+    int fd = open(file("work/quarnel-alive/.lock").c_str(),
+                  O_RDWR | O_CREAT, 0600);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
+    for (;;) pause();
   }
   for (int i = 0; i < 500 && !file_exists(file("work/quarnel-alive/.lock")); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
