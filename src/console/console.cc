@@ -50,6 +50,8 @@ void report_info(const char* format, ...) {
 
 namespace {
 
+constexpr const char* kManualName = "Jman.doc";
+
 // True when the Shift_JIS text ends in the first byte of a double-byte
 // character (the manual is Shift_JIS whatever the locale).
 bool ends_in_lead_byte(const std::string& text) {
@@ -71,13 +73,22 @@ bool ends_in_lead_byte(const std::string& text) {
 void show_usage(const char* program_name) {
   fill_module_path();
   const char* last = find_last_separator(module_path.c_str());
-  std::string manual =
+  const std::string folder =
       last == nullptr
           ? std::string()
           : module_path.substr(0, static_cast<size_t>(last - module_path.c_str()) + 1);
-  manual += "Jman.doc";
+  const std::string manual = folder + kManualName;
   FILE* f = fopen(manual.c_str(), "rb");
+  if (f == nullptr && !folder.empty()) {
+    // An installed program keeps its manual in share/quarnel beside the
+    // folder that holds the programs.
+    const char sep = platform::kPathSeparator;
+    std::string installed = folder + ".." + sep + "share" + sep + "quarnel" +
+                            sep + kManualName;
+    f = fopen(installed.c_str(), "rb");
+  }
   if (f == nullptr) {
+    // The place beside the program is the one to name: it always works.
     report_error(msg::kNotFound, manual.c_str());
     return;
   }
