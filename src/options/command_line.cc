@@ -139,8 +139,8 @@ int read_options() {
                                 platform::is_directory(token);
     if (awaited_folder) {
       state = OptionState::kKeyText;
-      sort_job.work_dir = token;
-      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+      sort_job.work_dir = with_trailing_separator(token);
+      report_info(msg::kWorkDir, token);
     } else if (is_option(token, kWideForms)) {
       // A repeated wide option changes nothing, not even an awaited value.
       if (sort_job.wide_mode == 0) {
@@ -167,12 +167,12 @@ int read_options() {
       }
     } else if (state == OptionState::kWorkDirValue) {
       state = OptionState::kKeyText;
-      sort_job.work_dir = token;
-      if (!platform::is_directory(sort_job.work_dir)) {
-        report_error(msg::kNotDirectory, sort_job.work_dir.c_str());
+      sort_job.work_dir = with_trailing_separator(token);
+      if (!platform::is_directory(token)) {
+        report_error(msg::kNotDirectory, token);
         return -1;
       }
-      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+      report_info(msg::kWorkDir, token);
     } else {
       append(sort_job.key_text.get(), token);
     }
@@ -217,7 +217,7 @@ int parse_command_line(int argc, char** argv) {
     append(sort_job.option_text.get(), argv[i]);
     append(sort_job.option_text.get(), " ");
   }
-  sort_job.work_dir = default_work_dir();
+  sort_job.work_dir = with_trailing_separator(default_work_dir());
 
   if (read_options() != 0) return -1;
 

@@ -91,6 +91,15 @@ const char* find_last_separator(const char* path) {
   return find_last_separator(path, platform::kPathSeparator);
 }
 
+std::string with_trailing_separator(const std::string& folder) {
+  // Only the last byte is looked at: the separator is never the second
+  // byte of a double-byte character.
+  if (!folder.empty() && folder.back() == platform::kPathSeparator) {
+    return folder;
+  }
+  return folder + platform::kPathSeparator;
+}
+
 const char* find_text_nocase(const char* text, const char* word) {
   if (text == nullptr || word == nullptr || *text == '\0' || *word == '\0') {
     return nullptr;
