@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/messages.h"
+#include "console/progress.h"
 #include "platform/module_path.h"
 #include "platform/platform.h"
 #include "text/cp932.h"
@@ -36,7 +37,7 @@ void report_error(const char* format, const char* arg) {
   }
   line += text;
   line += '\n';
-  fwrite(line.data(), 1, line.size(), stderr);
+  write_message(line.data(), line.size());
   fflush(stderr);
 }
 
@@ -44,8 +45,16 @@ void report_info(const char* format, ...) {
   std::string text = console_text(format);
   va_list args;
   va_start(args, format);
-  vfprintf(stderr, text.c_str(), args);
+  va_list again;
+  va_copy(again, args);
+  int size = vsnprintf(nullptr, 0, text.c_str(), args);
   va_end(args);
+  if (size > 0) {
+    std::string out(static_cast<size_t>(size) + 1, '\0');
+    vsnprintf(out.data(), out.size(), text.c_str(), again);
+    write_message(out.data(), static_cast<size_t>(size));
+  }
+  va_end(again);
 }
 
 namespace {
