@@ -81,14 +81,10 @@ bool ends_in_lead_byte(const std::string& text) {
 
 void show_usage(const char* program_name) {
   fill_module_path();
-  const char* last = find_last_separator(module_path.c_str());
-  const std::string folder =
-      last == nullptr
-          ? std::string()
-          : module_path.substr(0, static_cast<size_t>(last - module_path.c_str()) + 1);
+  const std::string folder = folder_of(module_path);
   const std::string manual = folder + kManualName;
   FILE* f = fopen(manual.c_str(), "rb");
-  if (f == nullptr && !folder.empty()) {
+  if (f == nullptr && !module_path.empty()) {
     // An installed program keeps its manual in share/quarnel beside the
     // folder that holds the programs.
     const char sep = platform::kPathSeparator;
