@@ -93,15 +93,15 @@ void redraw_until_stopped() {
   }
 }
 
-// Megabytes of 1,000,000 bytes with thousands separators; one decimal for
-// small amounts.
+// Megabytes of 1,000,000 bytes, rounded, with thousands separators; one
+// decimal for small amounts.
 std::string megabytes(int64_t bytes, bool decimal) {
   char text[32];
   if (decimal) {
     snprintf(text, sizeof(text), "%.1f", static_cast<double>(bytes) / 1e6);
     return text;
   }
-  snprintf(text, sizeof(text), "%lld", static_cast<long long>(bytes / 1000000));
+  snprintf(text, sizeof(text), "%lld", static_cast<long long>((bytes + 500000) / 1000000));
   std::string digits = text;
   std::string grouped;
   for (size_t i = 0; i < digits.size(); ++i) {

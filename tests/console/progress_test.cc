@@ -47,6 +47,9 @@ TEST(ProgressTextTest, EachPhaseWithAmountPercentRateAndTimeLeft) {
   view.done = 2500000;
   view.total = 5000000;
   EXPECT_NE(progress_text(view, 200).find("2.5/5.0MB  50%"), std::string::npos);
+  view.done = 999999893;
+  view.total = 999999893;
+  EXPECT_NE(progress_text(view, 200).find("1,000/1,000MB  100%"), std::string::npos);
 }
 
 TEST(ProgressTextTest, OddNumbersNeitherDivideByZeroNorRunPastTheEnd) {
