@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "options/command_line.h"
 #include "options/sort_job.h"
 #include "sort/compare.h"
+#include "sort/key_compare.h"
 #include "sort/run_builder.h"
 
 namespace quarnel {
@@ -65,14 +67,16 @@ class QuicksortTest : public ::testing::Test {
 
   // The lines in table order, by their index in storage_.
   std::vector<int> order() const {
+    std::map<const char*, int> index;
+    for (size_t j = 0; j < storage_.size(); ++j) {
+      index[storage_[j].data()] = static_cast<int>(j);
+    }
     std::vector<int> result;
     for (size_t i = 0; i < storage_.size(); ++i) {
-      for (size_t j = 0; j < storage_.size(); ++j) {
-        if (line_table.line_starts[i] == storage_[j].data()) {
-          EXPECT_EQ(line_table.line_lengths[i], lengths_[j]);
-          result.push_back(static_cast<int>(j));
-        }
-      }
+      auto found = index.find(line_table.line_starts[i]);
+      if (found == index.end()) continue;
+      EXPECT_EQ(line_table.line_lengths[i], lengths_[found->second]);
+      result.push_back(found->second);
     }
     return result;
   }
@@ -212,6 +216,82 @@ TEST_F(QuicksortTest, ThreadsGiveTheSamePermutation) {
     load(lines);
     sort_line_indexes(n, &compare_lines_narrow);
     EXPECT_EQ(order(), single) << threads << " threads";
+  }
+}
+
+}  // namespace
+}  // namespace quarnel
+
+namespace quarnel {
+namespace {
+
+// Business-like records: a code, a signed amount with commas and blanks,
+// then text; lengths from 0 up, so that many lines cut the key fields
+// short (some right at the terminator). Few distinct values: many ties.
+std::vector<std::string> random_records(std::mt19937* rng, int count,
+                                        bool wide) {
+  static const char* const pieces[] = {"1", "2", "-", ",", ".", " ", "a",
+                                       "A", "_", "\x83\x41", "0"};
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) {
+    std::string line;
+    int length = static_cast<int>((*rng)() % 16);
+    for (int k = 0; k < length; ++k) {
+      int which = static_cast<int>((*rng)() % 12);
+      if (which == 11) {
+        line.push_back('\0');
+      } else {
+        line += pieces[which];
+      }
+    }
+    if (wide) {
+      std::string units;
+      for (unsigned char c : line) {
+        units.push_back(static_cast<char>(c));
+        units.push_back(static_cast<char>(c == 'a' ? 0xD8 : 0));
+      }
+      line = units;
+      line.push_back('\0');
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Key mode: the cached first condition (text narrow and wide, folded or
+// not, A and D; numbers) and the threads must order every run exactly as
+// the plain function-pointer quicksort does.
+TEST_F(QuicksortTest, KeyCacheGivesTheSamePermutation) {
+  std::mt19937 rng(777);
+  for (int round = 0; round < 160; ++round) {
+    bool wide = round % 2 == 1;
+    reset_sort_job();
+    sort_job.key_mode = 1;
+    sort_job.line_comparer = &::strcmp;
+    sort_job.field_comparer = (round / 2) % 2 == 1
+                                  ? &memcmp_nocase
+                                  : static_cast<FieldComparer>(&::memcmp);
+    sort_job.condition_count = 1 + static_cast<int32_t>(rng() % 2);
+    for (int c = 0; c < sort_job.condition_count; ++c) {
+      SortCondition& cond = sort_job.conditions[c];
+      cond.start = 1 + static_cast<int32_t>(rng() % 6);
+      cond.length = 1 + static_cast<int32_t>(rng() % 12);
+      cond.order = rng() % 2 ? 'D' : 'A';
+      cond.type = "SSIZ"[rng() % 4];
+    }
+    std::vector<std::string> lines =
+        random_records(&rng, 50 + static_cast<int>(rng() % 400), wide);
+    int32_t n = static_cast<int32_t>(lines.size());
+    load(lines, wide);
+    sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+    std::vector<int> expected = order();
+
+    parallel_sort_min_count = round % 3 == 0 ? 2 : 100000;
+    sort_thread_count = 2;
+    load(lines, wide);
+    sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
+    ASSERT_EQ(order(), expected) << "round " << round;
+    ASSERT_NE(key_cache_form(wide), KeyCacheForm::kNone);
   }
 }
 
