@@ -3,18 +3,16 @@
 // conditions), reads the list and hands the runs to the merge.
 #include "merge/tolvinar.h"
 
-#include <strings.h>
-
 #include <cstring>
 #include <memory>
 
-#include "driver/console.h"
+#include "console/console.h"
 #include "merge/merger.h"
 #include "merge/tolvinar_messages.h"
-#include "options/command_line.h"
 #include "options/sort_conditions.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -24,7 +22,7 @@ constexpr const char* kProgramName = "Tolvinar";
 constexpr const char* kStdoutName = "stdout";
 
 bool same_option(const char* word, const char* option) {
-  return strcasecmp(word, option) == 0;
+  return strcmp_nocase(word, option) == 0;
 }
 
 // false when the file cannot be read.

@@ -6,13 +6,12 @@
 #include <new>
 #include <string>
 
-#include "driver/console.h"
-#include "driver/messages.h"
+#include "console/console.h"
+#include "console/messages.h"
 #include "options/sort_conditions.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
-#include "sort/memory_plan.h"
-#include "sort/run_builder.h"
+#include "text/ascii.h"
 #include "text/sjis.h"
 
 namespace quarnel {
@@ -147,7 +146,6 @@ int read_options() {
       if (sort_job.wide_mode == 0) {
         sort_job.wide_mode = 1;
         report_info(msg::kWide);
-        sort_job.build_run = build_run_wide;
         state = OptionState::kKeyText;
       }
     } else if (is_option(token, kMemoryForms)) {
@@ -210,7 +208,6 @@ int parse_command_line(int argc, char** argv) {
   sort_job.option_text[0] = '\0';
   sort_job.key_text[0] = '\0';
   sort_job.token_buffer[0] = '\0';
-  sort_job.build_run = build_run_narrow;
   sort_job.line_comparer = strcmp;
   sort_job.field_comparer = memcmp;
 
@@ -233,7 +230,7 @@ int parse_command_line(int argc, char** argv) {
     sort_job.key_mode = 1;
     if (build_sort_conditions() != 0) return -1;
   }
-  return probe_input();
+  return 0;
 }
 
 }  // namespace quarnel

@@ -52,7 +52,7 @@ struct SortJob {
   int64_t memory_limit = 0;  // /M bytes, then the chosen budget
   std::string work_dir;      // ends with '/' once run names are formed
 
-  RunBuilder build_run = nullptr;
+  RunBuilder build_run = nullptr;  // the mode's, chosen after the command line
   LineComparer line_comparer = nullptr;
   FieldComparer field_comparer = nullptr;
 

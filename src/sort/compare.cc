@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "options/command_line.h"
 #include "options/sort_job.h"
 #include "sort/key_compare.h"
 #include "sort/run_builder.h"

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "options/command_line.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 

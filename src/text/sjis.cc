@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -11,10 +12,6 @@ namespace {
 
 bool lead(unsigned char c) {
   return system_text_has_lead_bytes() && is_sjis_lead_byte(c);
-}
-
-unsigned char fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
 
 bool in_set(unsigned char c, const char* set) {
@@ -120,7 +117,7 @@ const char* find_text_nocase(const char* text, const char* word) {
         t += 2;
         w += 2;
       } else {
-        if (fold(c) != fold(static_cast<unsigned char>(word[w]))) {
+        if (fold_ascii(c) != fold_ascii(static_cast<unsigned char>(word[w]))) {
           matched = false;
           break;
         }

@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include "options/command_line.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/compare.h"
 #include "support/test_util.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 namespace {

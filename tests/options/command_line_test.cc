@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "options/sort_job.h"
 #include "sort/run_builder.h"
 #include "support/test_util.h"
@@ -19,7 +20,7 @@ using testing::TempDir;
 using testing::file_exists;
 using testing::write_file;
 
-// Runs parse_command_line on "Quarnel input output" and the given words.
+// Runs the command-line phase on "Quarnel input output" and the given words.
 class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -42,7 +43,7 @@ class CommandLine : public ::testing::Test {
     std::vector<char*> argv;
     for (std::string& a : args_) argv.push_back(a.data());
     argv.push_back(nullptr);
-    return parse_command_line(static_cast<int>(args_.size()), argv.data());
+    return read_command_line(static_cast<int>(args_.size()), argv.data());
   }
   std::string key_text() const { return sort_job.key_text.get(); }
 
