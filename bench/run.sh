@@ -118,7 +118,13 @@ fail() { echo "   $*" >&2; exit 1; }
 # check_case NAME QUARNEL_OUTPUT PEER_OUTPUT
 check_case() {
   local name=$1 q=$2 s=$3
-  [ "$(wc -l < "$q")" = "$(wc -l < "$s")" ] || fail "LINE COUNTS DIFFER ($name)"
+  local lines_q
+  if [ "$name" = wide ]; then
+    lines_q=$(iconv -f UTF-16LE -t CP932 "$q" | wc -l)
+  else
+    lines_q=$(wc -l < "$q")
+  fi
+  [ "$lines_q" = "$(wc -l < "$s")" ] || fail "LINE COUNTS DIFFER ($name)"
   case "$name" in
     whole|external)
       # Every line ends in CR LF and no byte below CR occurs, so sort's

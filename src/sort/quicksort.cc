@@ -14,6 +14,7 @@
 #include "sort/compare.h"
 #include "sort/key_compare.h"
 #include "sort/run_builder.h"
+#include "sort/string_sort.h"
 
 namespace quarnel {
 
@@ -250,9 +251,17 @@ void run_range_workers(int32_t count, RangeWork work, void* context) {
 
 }  // namespace quicksort
 
+int32_t sort_threads() { return threads_to_use(); }
+
 void sort_line_indexes(int32_t count, IndexComparator comparator) {
   if (count < 2) return;
   WholeLineForm form = whole_line_form(comparator);
+  // Without /I equal lines are equal bytes, so any correct order will do
+  // (the string sort checks that no line goes on behind a zero).
+  if ((form == WholeLineForm::kNarrow || form == WholeLineForm::kWide) &&
+      string_sort_lines(count, form == WholeLineForm::kWide)) {
+    return;
+  }
   // The prefixes live only while the sort runs, so that their memory is
   // free again before the run is written. Without it, the plain way.
   std::unique_ptr<uint64_t[]> prefixes;
