@@ -1,6 +1,6 @@
 // Tolvinar's command line: it sets up the SortJob as Quarnel's options
-// would (mode, case rule, comparers, the key text compiled into sort
-// conditions), reads the list and hands the runs to the merge.
+// would (mode, case rule, the key text compiled into sort conditions),
+// takes the merge's rules from it, reads the list and hands the runs over.
 #include "merge/tolvinar.h"
 
 #include <cstring>
@@ -112,9 +112,8 @@ int run_tolvinar(int argc, char** argv) {
   sort_job.wide_mode = (narrow_wide || marked_wide) ? 1 : 0;
   sort_job.input_bom = marked_wide ? std::string("\xFF\xFE", 2) : std::string();
   sort_job.ignore_case = ignore_case ? 1 : 0;
-  sort_job.line_comparer = ignore_case ? strcmp_nocase : strcmp;
-  sort_job.field_comparer = ignore_case ? memcmp_nocase : memcmp;
   if (have_key && compile_key_text(key_text) != 0) return kMergeBadArguments;
+  const MergeRules rules = merge_rules_from_job();
 
   std::string contents;
   if (!read_whole_file(list_path, &contents)) {
@@ -126,7 +125,7 @@ int run_tolvinar(int argc, char** argv) {
     report_error(tolvinar_msg::kListEmpty, list_path.c_str());
     return kMergeIoFailure;
   }
-  return merge_runs(runs, settings);
+  return merge_runs(runs, rules, settings);
 }
 
 }  // namespace quarnel

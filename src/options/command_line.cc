@@ -31,29 +31,6 @@ bool is_option(const char* token, const char* const (&forms)[N]) {
   return false;
 }
 
-// The /M number: leading white space, a sign, then digits up to the first
-// other character; no digits is 0, and a value beyond 32 bits is held at
-// the nearest limit.
-int32_t read_decimal(const char* text) {
-  const char* p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' ||
-         *p == '\r') {
-    ++p;
-  }
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = (*p == '-');
-    ++p;
-  }
-  const int64_t beyond = int64_t{INT32_MAX} + 1;
-  int64_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = std::min(value * 10 + (*p - '0'), beyond);
-  }
-  if (negative) return static_cast<int32_t>(-value);
-  return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
-}
-
 // Appends text to a NUL-terminated buffer that was sized for it.
 void append(char* buffer, const char* text) {
   size_t at = strlen(buffer);
@@ -139,8 +116,8 @@ int read_options() {
                                 platform::is_directory(token);
     if (awaited_folder) {
       state = OptionState::kKeyText;
-      sort_job.work_dir = token;
-      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+      sort_job.work_dir = with_trailing_separator(token);
+      report_info(msg::kWorkDir, token);
     } else if (is_option(token, kWideForms)) {
       // A repeated wide option changes nothing, not even an awaited value.
       if (sort_job.wide_mode == 0) {
@@ -159,7 +136,7 @@ int read_options() {
       state = OptionState::kKeyText;
     } else if (state == OptionState::kMemoryValue) {
       state = OptionState::kKeyText;
-      int32_t megabytes = read_decimal(token);
+      int32_t megabytes = read_int32(token);
       sort_job.memory_limit = int64_t{megabytes} * 1000000;
       if (megabytes < 1 || megabytes > 2000) {
         report_error(msg::kBadMemory, token);
@@ -167,12 +144,12 @@ int read_options() {
       }
     } else if (state == OptionState::kWorkDirValue) {
       state = OptionState::kKeyText;
-      sort_job.work_dir = token;
-      if (!platform::is_directory(sort_job.work_dir)) {
-        report_error(msg::kNotDirectory, sort_job.work_dir.c_str());
+      sort_job.work_dir = with_trailing_separator(token);
+      if (!platform::is_directory(token)) {
+        report_error(msg::kNotDirectory, token);
         return -1;
       }
-      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+      report_info(msg::kWorkDir, token);
     } else {
       append(sort_job.key_text.get(), token);
     }
@@ -217,7 +194,7 @@ int parse_command_line(int argc, char** argv) {
     append(sort_job.option_text.get(), argv[i]);
     append(sort_job.option_text.get(), " ");
   }
-  sort_job.work_dir = default_work_dir();
+  sort_job.work_dir = with_trailing_separator(default_work_dir());
 
   if (read_options() != 0) return -1;
 
