@@ -208,7 +208,7 @@ bench_case() {
   rows+=("$(awk -v n="$name" -v p="$peer_label" -v q="$qmed" -v s="$smed" \
       -v qm="$qmem" -v lim="$mem_limit" -v t="$target" -v b="$input_bytes" \
       -v l="$load_after" 'BEGIN {
-    printf "| %s | %s | %d MB | %.2f | %.2f | %.2f | <= %s | %d MB (limit %d) | %s |",
+    printf "| %s | %s | %.0f MB | %.2f | %.2f | %.2f | <= %s | %d MB (limit %d) | %s |",
       n, p, b / 1e6, q, s, q / s, t, qm / 1024, lim / 1024, l }')")
   rm -f "$qout" "$sout"
 }
