@@ -299,55 +299,56 @@ void on_threads(int32_t threads, Fn fn) {
   for (std::thread& h : helpers) h.join();
 }
 
-// Puts entry order[i] at position i of both table arrays, following each
-// cycle of the permutation once: no memory, but one cache miss after
-// another.
-void apply_order_in_place(uint32_t* order, int32_t count) {
-  char** starts = line_table.line_starts.get();
-  int32_t* lengths = line_table.line_lengths.get();
+// Puts entry order[i] at position i of the lengths and, unless null, of
+// the starts, following each cycle of the permutation once: no memory,
+// but one cache miss after another. order ends as the identity.
+void permute_in_place(char** starts, int32_t* lengths, uint32_t* order,
+                      int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     if (order[i] == static_cast<uint32_t>(i)) continue;
-    char* start = starts[i];
+    char* start = starts != nullptr ? starts[i] : nullptr;
     int32_t length = lengths[i];
     int32_t j = i;
     for (;;) {
       int32_t from = static_cast<int32_t>(order[j]);
       order[j] = static_cast<uint32_t>(j);
       if (from == i) break;
-      starts[j] = starts[from];
+      if (starts != nullptr) starts[j] = starts[from];
       lengths[j] = lengths[from];
       j = from;
     }
-    starts[j] = start;
+    if (starts != nullptr) starts[j] = start;
     lengths[j] = length;
   }
 }
 
-// The same by gathering into fresh arrays, whose independent loads the
-// processor overlaps, on several threads.
-void apply_order(uint32_t* order, int32_t count, int32_t threads) {
-  std::unique_ptr<char*[]> starts(
-      new (std::nothrow) char*[static_cast<size_t>(count)]);
-  std::unique_ptr<int32_t[]> lengths(
-      new (std::nothrow) int32_t[static_cast<size_t>(count)]);
-  if (!starts || !lengths) {
-    apply_order_in_place(order, count);
-    return;
-  }
-  char** old_starts = line_table.line_starts.get();
-  int32_t* old_lengths = line_table.line_lengths.get();
+// Gathers values[order[i]] into position i through a fresh array, whose
+// independent loads the processor overlaps, on several threads. False
+// when the array cannot be had.
+template <typename T>
+bool gather(T* values, const uint32_t* order, int32_t count, int32_t threads) {
+  std::unique_ptr<T[]> sorted(new (std::nothrow) T[static_cast<size_t>(count)]);
+  if (!sorted) return false;
   int32_t piece = count / threads + 1;
   on_threads(threads, [&](int32_t t) {
     int32_t first = std::min(count, t * piece);
     int32_t last = std::min(count, first + piece);
-    for (int32_t i = first; i < last; ++i) {
-      starts[i] = old_starts[order[i]];
-      lengths[i] = old_lengths[order[i]];
-    }
+    for (int32_t i = first; i < last; ++i) sorted[i] = values[order[i]];
   });
-  memcpy(old_starts, starts.get(), sizeof(char*) * static_cast<size_t>(count));
-  memcpy(old_lengths, lengths.get(),
-         sizeof(int32_t) * static_cast<size_t>(count));
+  memcpy(values, sorted.get(), sizeof(T) * static_cast<size_t>(count));
+  return true;
+}
+
+// Puts entry order[i] at position i of both table arrays, one array
+// after the other so that only one copy exists at a time.
+void apply_order(uint32_t* order, int32_t count, int32_t threads) {
+  char** starts = line_table.line_starts.get();
+  int32_t* lengths = line_table.line_lengths.get();
+  if (!gather(starts, order, count, threads)) {
+    permute_in_place(starts, lengths, order, count);
+  } else if (!gather(lengths, order, count, threads)) {
+    permute_in_place(nullptr, lengths, order, count);
+  }
 }
 
 }  // namespace
