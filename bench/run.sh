@@ -16,6 +16,7 @@
 #                   sizes in PLOT_SIZES) and draws time against size for
 #                   Quarnel and the peer into bench/times.png (gnuplot is
 #                   installed when missing)
+#       --replot    draws the picture again from the last --plot's figures
 #       RECORDS=csv the older comma-separated records for the whole-line
 #                   and external cases (the key cases need fixed columns)
 #
@@ -35,6 +36,7 @@ root=$(dirname "$here")
 data="$here/data"
 plot=0
 if [ "${1:-}" = "--plot" ]; then plot=1; shift; fi
+if [ "${1:-}" = "--replot" ]; then plot=2; shift; fi
 size=${1:-1000000000}
 runs=${2:-3}
 shift $(( $# > 2 ? 2 : $# ))
@@ -220,6 +222,33 @@ print_table() {
   printf '%s\n' "${rows[@]}"
 }
 
+# Draws bench/times.png from the medians collected in bench/data/times.dat.
+draw_plot() {
+  if ! command -v gnuplot >/dev/null; then
+    echo "== installing gnuplot"
+    local sudo_cmd=""
+    [ "$(id -u)" = 0 ] || sudo_cmd="sudo"
+    $sudo_cmd apt-get install -y gnuplot-nox >/dev/null
+  fi
+  local names
+  read -r -a names <<< "$(awk '{ print $1 }' "$data/times.dat" | awk '!seen[$0]++' | tr '\n' ' ')"
+  local n=${#names[@]}
+  {
+    echo "set terminal png size 1200,$(( (n + 2) / 3 * 360 ))"
+    echo "set output '$here/times.png'"
+    echo "set multiplot layout $(( (n + 2) / 3 )),3 title 'wall time against input size ($(nproc) cores)'"
+    echo "set xlabel 'input MB'; set ylabel 'seconds'; set key top left; set grid"
+    for c in "${names[@]}"; do
+      echo "set title '$c'"
+      echo "plot '< grep ^$c $data/times.dat' using 2:3 with linespoints title 'Quarnel', '' using 2:4 with linespoints title 'peer'"
+    done
+    echo "unset multiplot"
+  } | gnuplot
+  echo "== drew $here/times.png"
+}
+
+if [ "$plot" = 2 ]; then draw_plot; exit 0; fi
+
 echo "$(nproc) cores; load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ "$plot" = 0 ]; then
   for c in "${cases[@]}"; do bench_case "$c" "$size"; done
@@ -228,12 +257,6 @@ if [ "$plot" = 0 ]; then
 fi
 
 # --plot: the table at each size, then one panel per case.
-if ! command -v gnuplot >/dev/null; then
-  echo "== installing gnuplot"
-  sudo_cmd=""
-  [ "$(id -u)" = 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get install -y gnuplot-nox >/dev/null
-fi
 read -r -a sizes <<< "${PLOT_SIZES:-100000000 300000000 $size}"
 points="$data/times.dat"
 : > "$points"
@@ -244,16 +267,4 @@ for s in "${sizes[@]}"; do
   printf '%s\n' "${rows[@]}" | awk -F'|' '{ gsub(/ /, "", $2); gsub(/[ MB]/, "", $4)
     printf "%s %s %s %s\n", $2, $4, $5, $6 }' >> "$points"
 done
-n=${#cases[@]}
-{
-  echo "set terminal png size 1200,$(( (n + 2) / 3 * 360 ))"
-  echo "set output '$here/times.png'"
-  echo "set multiplot layout $(( (n + 2) / 3 )),3 title 'wall time against input size ($(nproc) cores)'"
-  echo "set xlabel 'input MB'; set ylabel 'seconds'; set key top left; set grid"
-  for c in "${cases[@]}"; do
-    echo "set title '$c'"
-    echo "plot '< grep ^$c $points' using 2:3 with linespoints title 'Quarnel', '' using 2:4 with linespoints title 'peer'"
-  done
-  echo "unset multiplot"
-} | gnuplot
-echo "== drew $here/times.png"
+draw_plot
