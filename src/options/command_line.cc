@@ -79,17 +79,17 @@ bool output_is_writable(const std::string& path) {
   return true;
 }
 
-// The default work directory, when /T does not name one.
-std::string default_work_dir() {
-  for (const char* name : {"TMP", "TMPDIR"}) {
-    const char* value = platform::get_env(name);
-    if (value != nullptr && *value != '\0') return value;
-  }
-  return "/tmp";
+// A path the system cannot take whole is refused, never cut.
+bool path_fits(const std::string& path) {
+  return path.size() <= platform::kLongestPath;
 }
 
 int take_input(const char* argument) {
   sort_job.input_path = argument;
+  if (!path_fits(sort_job.input_path)) {
+    report_error(msg::kBadFile, sort_job.input_path.c_str());
+    return -1;
+  }
   int fd = platform::open_read(sort_job.input_path);
   if (fd < 0) {
     report_error(msg::kNotFound, sort_job.input_path.c_str());
@@ -119,7 +119,8 @@ int take_output(const char* argument) {
     report_error(msg::kSameFile, sort_job.input_path.c_str());
     return -1;
   }
-  if (!output_is_writable(sort_job.output_path)) {
+  if (!path_fits(sort_job.output_path) ||
+      !output_is_writable(sort_job.output_path)) {
     report_error(msg::kBadFile, sort_job.output_path.c_str());
     return -1;
   }
@@ -170,6 +171,10 @@ int read_options() {
     } else if (state == OptionState::kWorkDirValue) {
       state = OptionState::kKeyText;
       sort_job.work_dir = token;
+      if (!path_fits(sort_job.work_dir)) {
+        report_error(msg::kBadFile, sort_job.work_dir.c_str());
+        return -1;
+      }
       if (!platform::is_directory(sort_job.work_dir)) {
         report_error(msg::kNotDirectory, sort_job.work_dir.c_str());
         return -1;
@@ -220,7 +225,7 @@ int parse_command_line(int argc, char** argv) {
     append(sort_job.option_text.get(), argv[i]);
     append(sort_job.option_text.get(), " ");
   }
-  sort_job.work_dir = default_work_dir();
+  sort_job.work_dir = platform::default_work_dir();
 
   if (read_options() != 0) return -1;
 

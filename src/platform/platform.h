@@ -1,27 +1,52 @@
 // The few operating-system services the programs need, behind one small
 // surface. This is the only place that knows the operating system; one
-// implementation file per system (posix.cc). Results follow the program's
+// implementation file per system (posix.cc, windows.cc). Results follow the program's
 // convention: 0 or a count on success, -1 on failure.
 #ifndef QUARNEL_PLATFORM_PLATFORM_H_
 #define QUARNEL_PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace quarnel::platform {
 
+#ifdef _WIN32
 // The separator of path components, and the current directory prefix.
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kCurrentDirectory = ".\\";
+// What separates the folders of the PATH variable.
+inline constexpr char kPathListSeparator = ';';
+// Ends the file name of a program ("Tolvinar.exe").
+inline constexpr const char* kExecutableSuffix = ".exe";
+// The longest path the system calls take (the 260-byte field less its
+// NUL); a longer one is refused, never cut.
+inline constexpr size_t kLongestPath = 259;
+#else
 inline constexpr char kPathSeparator = '/';
 inline constexpr const char* kCurrentDirectory = "./";
+inline constexpr char kPathListSeparator = ':';
+inline constexpr const char* kExecutableSuffix = "";
+// Paths are sized to fit; the system itself refuses what it cannot take.
+inline constexpr size_t kLongestPath = SIZE_MAX;
+#endif
 
 // Full path of the running executable, or "" when it cannot be found.
 std::string executable_path();
 
 bool is_directory(const std::string& path);
 bool exists(const std::string& path);
-// True when the path names a regular file the caller may execute.
+// True when the path names a regular file the caller may execute (on
+// Windows: a file whose name ends in ".exe").
 bool is_executable_file(const std::string& path);
+// The command interpreter that runs a file that is no executable, and its
+// arguments before the file's name: /bin/sh; or %windir%\SYSTEM32\CMD.EXE
+// /C, empty when windir is not set.
+std::vector<std::string> interpreter_command();
+// The work directory when /T names none: TMP, then TMPDIR, then /tmp; on
+// Windows TMP, or "" (the root of the current drive).
+std::string default_work_dir();
 
 // One directory; 0 or -1. The mode is 0777 less the umask.
 int make_directory(const std::string& path);
@@ -36,6 +61,9 @@ int remove_folder(const std::string& path);
 // Until cancelled, SIGINT, SIGTERM, SIGHUP and SIGPIPE first remove the
 // folder as remove_folder does and then end the process as the signal would
 // have. One folder at a time; 0, or -1 when the path is too long to arm.
+// On Windows: Ctrl-C, Ctrl-Break, closing the console, logoff and shutdown
+// (SetConsoleCtrlHandler), and a write to a pipe whose reader has gone, end
+// a running child, remove the folder and end the process.
 int remove_folder_on_signal(const std::string& path);
 // Puts the handlers that were there before back in place.
 void cancel_remove_folder_on_signal();
@@ -74,7 +102,10 @@ int close_fd(int fd);
 // used as it is: no search, no shell) and waits for it without a time
 // limit. The exit status 0..255; -1 when it cannot be started; 128 + the
 // signal number when a signal ended it. A non-empty folder becomes the
-// child's current directory; this process keeps its own.
+// child's current directory; this process keeps its own. On Windows the
+// command line is rebuilt from the arguments (quoted where they hold a
+// blank) and the exit code is the child's, -1 included; the child ends
+// with this process.
 int run_process(const std::vector<std::string>& argv,
                 const std::string& folder = "");
 

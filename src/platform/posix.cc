@@ -209,6 +209,16 @@ bool is_executable_file(const std::string& path) {
          S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+std::vector<std::string> interpreter_command() { return {"/bin/sh"}; }
+
+std::string default_work_dir() {
+  for (const char* name : {"TMP", "TMPDIR"}) {
+    const char* value = getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "/tmp";
+}
+
 int make_directory(const std::string& path) {
   return mkdir(path.c_str(), 0777) == 0 ? 0 : -1;
 }
