@@ -15,8 +15,9 @@ build=$1
 shift
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
-# No Mono or Gecko installer dialogs while the prefix is made.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer dialogs while the prefix is made, and no
+# debugger: a crash ends the program with its exception code.
+export WINEDLLOVERRIDES="mscoree,mshtml=,winedbg.exe=d"
 unset DISPLAY
 
 wine=$(command -v wine64 || true)

@@ -353,15 +353,22 @@ int open_write(const std::string& path, bool create, bool truncate) {
   return descriptor_of(h, _O_WRONLY);
 }
 
+// Reads and writes go to the system handle behind the descriptor: no text
+// mode of the C runtime can turn a LF into CR LF, whoever opened it.
 int64_t read_fd(int fd, void* buffer, int64_t n) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (h == INVALID_HANDLE_VALUE) return -1;
   char* p = static_cast<char*>(buffer);
   int64_t total = 0;
-  // One _read takes an unsigned int count; large requests go in pieces.
   while (total < n) {
     int64_t piece = n - total;
     if (piece > (1 << 30)) piece = 1 << 30;
-    int got = _read(fd, p + total, static_cast<unsigned>(piece));
-    if (got < 0) return total > 0 ? total : -1;
+    DWORD got = 0;
+    if (!ReadFile(h, p + total, static_cast<DWORD>(piece), &got, nullptr)) {
+      // The writer of a pipe has gone: the end of the data.
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;
+      return total > 0 ? total : -1;
+    }
     if (got == 0) break;
     total += got;
   }
@@ -369,21 +376,22 @@ int64_t read_fd(int fd, void* buffer, int64_t n) {
 }
 
 int64_t write_fd(int fd, const void* data, int64_t n) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (h == INVALID_HANDLE_VALUE) return -1;
   const char* p = static_cast<const char*>(data);
   int64_t done = 0;
   while (done < n) {
     int64_t piece = n - done;
     if (piece > (1 << 30)) piece = 1 << 30;
-    int put = _write(fd, p + done, static_cast<unsigned>(piece));
-    if (put <= 0) {
+    DWORD put = 0;
+    if (!WriteFile(h, p + done, static_cast<DWORD>(piece), &put, nullptr) ||
+        put == 0) {
       // The reader of a pipe has gone (| more ended): the POSIX build ends
       // quietly by SIGPIPE, and so does this one.
       DWORD error = GetLastError();
-      if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) {
-        HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-        if (h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_PIPE) {
-          clean_up_and_end(0);
-        }
+      if ((error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) &&
+          GetFileType(h) == FILE_TYPE_PIPE) {
+        clean_up_and_end(0);
       }
       return -1;
     }
