@@ -36,7 +36,7 @@ void report_error(const char* format, const char* arg) {
   }
   line += text;
   line += '\n';
-  fwrite(line.data(), 1, line.size(), stderr);
+  platform::write_error_text(line.data(), line.size());
   fflush(stderr);
 }
 
@@ -44,8 +44,16 @@ void report_info(const char* format, ...) {
   std::string text = console_text(format);
   va_list args;
   va_start(args, format);
-  vfprintf(stderr, text.c_str(), args);
+  va_list again;
+  va_copy(again, args);
+  int n = vsnprintf(nullptr, 0, text.c_str(), args);
   va_end(args);
+  if (n > 0) {
+    std::string line(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(line.data(), line.size(), text.c_str(), again);
+    platform::write_error_text(line.data(), static_cast<size_t>(n));
+  }
+  va_end(again);
 }
 
 namespace {
@@ -89,7 +97,7 @@ void show_usage(const char* program_name) {
   auto flush_held = [&held]() {
     if (held.empty()) return;
     std::string converted = sjis_to_utf8(held);
-    fwrite(converted.data(), 1, converted.size(), stderr);
+    platform::write_error_text(converted.data(), converted.size());
     held.clear();
   };
   bool inside = false;
@@ -105,7 +113,7 @@ void show_usage(const char* program_name) {
     if (!inside) continue;
     size_t n = strlen(line);  // up to its first NUL byte
     if (!utf8) {
-      fwrite(line, 1, n, stderr);
+      platform::write_error_text(line, n);
       continue;
     }
     held.append(line, n);

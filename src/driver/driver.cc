@@ -24,8 +24,11 @@ namespace {
 void print_frame_line(const char* word) {
   platform::LocalTime t = platform::local_time();
   std::string text = console_text(word);
-  fprintf(stderr, "%s %04d/%02d/%02d %02d:%02d:%02d\n", text.c_str(), t.year,
-          t.month, t.day, t.hour, t.minute, t.second);
+  char stamp[64];
+  snprintf(stamp, sizeof(stamp), " %04d/%02d/%02d %02d:%02d:%02d\n", t.year,
+           t.month, t.day, t.hour, t.minute, t.second);
+  text += stamp;
+  platform::write_error_text(text.data(), text.size());
   fflush(stdout);
 }
 

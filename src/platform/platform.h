@@ -121,6 +121,12 @@ struct LocalTime {
 };
 LocalTime local_time();
 
+// Writes console text (Shift_JIS, or UTF-8 under a UTF-8 locale) to
+// standard error. On Windows, when standard error is a console whose
+// output code page is not 932, the same text goes out as UTF-16 through
+// WriteConsoleW, so that the Japanese reads right on any console.
+void write_error_text(const char* data, size_t n);
+
 // The value of an environment variable, or null when it is not set.
 const char* get_env(const char* name);
 

@@ -402,6 +402,10 @@ LocalTime local_time() {
                    t.tm_hour,        t.tm_min,     t.tm_sec};
 }
 
+void write_error_text(const char* data, size_t n) {
+  fwrite(data, 1, n, stderr);
+}
+
 const char* get_env(const char* name) { return getenv(name); }
 
 void init_locale() {

@@ -481,6 +481,27 @@ LocalTime local_time() {
   return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
+void write_error_text(const char* data, size_t n) {
+  if (n == 0) return;
+  HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  // GetConsoleMode succeeds only on a console, not on a file or a pipe.
+  if (h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) &&
+      GetConsoleOutputCP() != 932) {
+    int units = MultiByteToWideChar(932, 0, data, static_cast<int>(n), nullptr, 0);
+    if (units > 0) {
+      std::wstring wide(static_cast<size_t>(units), L'\0');
+      MultiByteToWideChar(932, 0, data, static_cast<int>(n), wide.data(), units);
+      fflush(stderr);
+      DWORD written = 0;
+      if (WriteConsoleW(h, wide.data(), static_cast<DWORD>(units), &written, nullptr)) {
+        return;
+      }
+    }
+  }
+  fwrite(data, 1, n, stderr);
+}
+
 const char* get_env(const char* name) { return getenv(name); }
 
 void init_locale() {
