@@ -144,6 +144,73 @@ TEST(WindowsPlatform, FileBeyondFourGigabytes) {
   platform::close_fd(fd);
 }
 
+// The child of ConsoleBreakEndsTheProcessAndRemovesTheFolder: arms the
+// folder it is given, says so on standard output and waits to be stopped.
+// Run by itself it has nothing to do.
+TEST(WindowsConsoleEvent, ChildArmsItsFolderAndWaits) {
+  const char* folder = getenv("QUARNEL_ARMED_FOLDER");
+  if (folder == nullptr) GTEST_SKIP() << "only as the child of the break test";
+  ASSERT_EQ(platform::remove_folder_on_signal(folder), 0);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "ready\n", 6, &written, nullptr);
+  Sleep(30000);
+  ADD_FAILURE() << "no console event arrived";
+}
+
+TEST(WindowsConsoleEvent, ConsoleBreakEndsTheProcessAndRemovesTheFolder) {
+  TempDir dir;
+  const std::string folder = dir.file("job");
+  ASSERT_EQ(platform::make_directory(folder), 0);
+  write_file(folder + "\run.000", "x\r\n");
+  if (GetConsoleWindow() == nullptr) AllocConsole();
+
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE out_read, out_write;
+  ASSERT_TRUE(CreatePipe(&out_read, &out_write, &inherit, 0));
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetEnvironmentVariableA("QUARNEL_ARMED_FOLDER", folder.c_str());
+  std::string line = "\"" + platform::executable_path() +
+                     "\" --gtest_filter=WindowsConsoleEvent.ChildArmsItsFolderAndWaits";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out_write;
+  startup.hStdError = out_write;
+  PROCESS_INFORMATION child;
+  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+                                &startup, &child);
+  SetEnvironmentVariableA("QUARNEL_ARMED_FOLDER", nullptr);
+  CloseHandle(out_write);
+  ASSERT_TRUE(started);
+  std::string said;
+  char buffer[512];
+  DWORD got = 0;
+  while (said.find("ready") == std::string::npos &&
+         ReadFile(out_read, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    said.append(buffer, got);
+  }
+  ASSERT_NE(said.find("ready"), std::string::npos) << said;
+  if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child.dwProcessId)) {
+    TerminateProcess(child.hProcess, 1);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    CloseHandle(out_read);
+    GTEST_SKIP() << "no console to send Ctrl-Break through (error " << GetLastError() << ")";
+  }
+  DWORD waited = WaitForSingleObject(child.hProcess, 20000);
+  DWORD code = 0;
+  GetExitCodeProcess(child.hProcess, &code);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 1);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  CloseHandle(out_read);
+  EXPECT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(code, 0xC000013Au);
+  EXPECT_FALSE(platform::exists(folder));
+}
+
 class WindowsNames : public ::testing::Test {
  protected:
   void SetUp() override { reset_sort_job(); }
