@@ -15,9 +15,8 @@ build=$1
 shift
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
-# No Mono or Gecko installer dialogs while the prefix is made, and no
-# debugger: a crash ends the program with its exception code.
-export WINEDLLOVERRIDES="mscoree,mshtml=,winedbg.exe=d"
+# No Mono or Gecko installer dialogs while the prefix is made.
+export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
 wine=$(command -v wine64 || true)
@@ -34,6 +33,9 @@ case "${1:-}" in
     fi
     if [ ! -e "$WINEPREFIX/system.reg" ]; then
       LC_ALL=C "$wine" wineboot --init >/dev/null 2>&1 || true
+      # No debugger on a crash: the program ends with its exception code.
+      LC_ALL=C "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+        /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1 || true
     fi
     "$wineserver" -w
     test -e "$WINEPREFIX/system.reg"

@@ -51,14 +51,13 @@ TEST(WindowsPlatform, FilesFoldersAndMoves) {
 
   // A read-only file is made writable; the folder goes with its files,
   // read-only ones included.
-  write_file(folder + "\\ro.txt", "x");
-  SetFileAttributesA((folder + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_LT(platform::open_write(folder + "\\ro.txt", true, true), 0);
-  EXPECT_EQ(platform::make_writable(folder + "\\ro.txt"), 0);
-  fd = platform::open_write(folder + "\\ro.txt", true, true);
-  EXPECT_GE(fd, 0);
-  platform::close_fd(fd);
-  SetFileAttributesA((folder + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  const std::string ro = folder + "\\ro.txt";
+  write_file(ro, "x");
+  SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(platform::make_writable(ro), 0);
+  EXPECT_EQ(GetFileAttributesA(ro.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(platform::make_writable(dir.file("none")), -1);
+  SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY);
   write_file(folder + "\\c.txt", "c");
   EXPECT_EQ(platform::remove_folder(folder), 0);
   EXPECT_FALSE(platform::exists(folder));
