@@ -143,24 +143,29 @@ TEST(WindowsPlatform, FileBeyondFourGigabytes) {
   platform::close_fd(fd);
 }
 
-// The child of ConsoleBreakEndsTheProcessAndRemovesTheFolder: arms the
-// folder it is given, says so on standard output and waits to be stopped.
-// Run by itself it has nothing to do.
-TEST(WindowsConsoleEvent, ChildArmsItsFolderAndWaits) {
+// The child of StopRemovesTheArmedFolder: arms the folder it is given,
+// says so, and writes to standard output until it is stopped. Run by itself
+// it has nothing to do.
+TEST(WindowsStop, ChildArmsItsFolderAndWrites) {
   const char* folder = getenv("QUARNEL_ARMED_FOLDER");
-  if (folder == nullptr) GTEST_SKIP() << "only as the child of the break test";
+  if (folder == nullptr) GTEST_SKIP() << "only as the child of the stop test";
   ASSERT_EQ(platform::remove_folder_on_signal(folder), 0);
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "ready\n", 6, &written, nullptr);
-  Sleep(30000);
-  ADD_FAILURE() << "no console event arrived";
+  platform::write_fd(1, "ready\n", 6);
+  for (int i = 0; i < 3000; ++i) {
+    if (platform::write_fd(1, ".", 1) != 1) break;
+    Sleep(10);
+  }
+  ADD_FAILURE() << "neither a console event nor a broken pipe ended the process";
 }
 
-TEST(WindowsConsoleEvent, ConsoleBreakEndsTheProcessAndRemovesTheFolder) {
+// Ctrl-Break ends an armed process and removes its folder. Where there is
+// no console to send it through (Wine without one), the reader of its
+// standard output goes away instead, which takes the same way out.
+TEST(WindowsStop, StopRemovesTheArmedFolder) {
   TempDir dir;
   const std::string folder = dir.file("job");
   ASSERT_EQ(platform::make_directory(folder), 0);
-  write_file(folder + "\run.000", "x\r\n");
+  write_file(folder + "\\run.000", "x\r\n");
   if (GetConsoleWindow() == nullptr) AllocConsole();
 
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
@@ -169,13 +174,13 @@ TEST(WindowsConsoleEvent, ConsoleBreakEndsTheProcessAndRemovesTheFolder) {
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   SetEnvironmentVariableA("QUARNEL_ARMED_FOLDER", folder.c_str());
   std::string line = "\"" + platform::executable_path() +
-                     "\" --gtest_filter=WindowsConsoleEvent.ChildArmsItsFolderAndWaits";
+                     "\" --gtest_filter=WindowsStop.ChildArmsItsFolderAndWrites";
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = out_write;
-  startup.hStdError = out_write;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION child;
   BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
                                 CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
@@ -190,21 +195,18 @@ TEST(WindowsConsoleEvent, ConsoleBreakEndsTheProcessAndRemovesTheFolder) {
          ReadFile(out_read, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
     said.append(buffer, got);
   }
-  ASSERT_NE(said.find("ready"), std::string::npos) << said;
+  EXPECT_NE(said.find("ready"), std::string::npos) << said;
   if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child.dwProcessId)) {
-    TerminateProcess(child.hProcess, 1);
-    CloseHandle(child.hProcess);
-    CloseHandle(child.hThread);
-    CloseHandle(out_read);
-    GTEST_SKIP() << "no console to send Ctrl-Break through (error " << GetLastError() << ")";
+    printf("no console for Ctrl-Break (error %lu): the pipe's reader goes\n",
+           static_cast<unsigned long>(GetLastError()));
   }
+  CloseHandle(out_read);
   DWORD waited = WaitForSingleObject(child.hProcess, 20000);
   DWORD code = 0;
   GetExitCodeProcess(child.hProcess, &code);
   if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 1);
   CloseHandle(child.hProcess);
   CloseHandle(child.hThread);
-  CloseHandle(out_read);
   EXPECT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(code, 0xC000013Au);
   EXPECT_FALSE(platform::exists(folder));
