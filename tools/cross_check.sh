@@ -69,7 +69,7 @@ for name, source, options in cases:
     for target in ("file", "stdout"):
         results = []
         for system in ("linux", "windows"):
-            out = os.path.join(work, f"{name}.{system}.out")
+            out = os.path.join(work, f"{name}.out")
             src = os.path.join(work, source)
             tmp = os.path.join(work, "tmp")
             os.makedirs(tmp, exist_ok=True)
