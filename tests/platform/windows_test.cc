@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "merge/launch.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/run_files.h"
@@ -107,6 +108,25 @@ TEST(WindowsPlatform, ChildExitCodesAndFolder) {
   EXPECT_EQ(platform::current_directory(), before);
   std::string where = read_file(dir.file("where.txt"));
   EXPECT_EQ(where.substr(0, dir.path().size()), dir.path());
+}
+
+// A command that is no .exe goes through CMD.EXE /C, from its own folder,
+// with its arguments whole; its exit code comes back.
+TEST(WindowsPlatform, BatchFileRunsThroughTheInterpreterInItsFolder) {
+  TempDir dir;
+  ASSERT_EQ(platform::make_directory(dir.file("my jobs")), 0);
+  const std::string script = dir.file("my jobs\\run.bat");
+  write_file(script, "@echo [%~1]> record.txt\r\n@echo [%~2]>> record.txt\r\n"
+                     "@cd >> record.txt\r\n@exit /b 7\r\n");
+  std::string before = platform::current_directory();
+  EXPECT_EQ(launch_command(("\"" + script + "\" \"an arg\" b").c_str()), 7);
+  EXPECT_EQ(platform::current_directory(), before);
+  std::vector<std::string> got =
+      testing::split_lines(read_file(dir.file("my jobs\\record.txt")), "\r\n");
+  ASSERT_EQ(got.size(), 3u) << read_file(dir.file("my jobs\\record.txt"));
+  EXPECT_EQ(got[0], "[an arg]");
+  EXPECT_EQ(got[1], "[b]");
+  EXPECT_EQ(got[2], dir.file("my jobs"));
 }
 
 // A file of 5 GB holds sizes and offsets beyond 32 bits. It is sparse, so
