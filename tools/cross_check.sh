@@ -6,11 +6,12 @@
 #
 #   tools/cross_check.sh [LINUX_BUILD_DIR] [WINDOWS_BUILD_DIR]
 #
-# Defaults: build and build-windows. Both must be built already.
+# Defaults: build-test (the test preset) and build-windows. Both must be
+# built already.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-linux=$(cd "${1:-$root/build}" && pwd)
+linux=$(cd "${1:-$root/build-test}" && pwd)
 windows=$(cd "${2:-$root/build-windows}" && pwd)
 work=$(mktemp -d /tmp/quarnel-cross-XXXXXX)
 trap 'rm -rf "$work"' EXIT

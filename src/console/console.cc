@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/messages.h"
+#include "console/progress.h"
 #include "platform/module_path.h"
 #include "platform/platform.h"
 #include "text/cp932.h"
@@ -36,7 +37,7 @@ void report_error(const char* format, const char* arg) {
   }
   line += text;
   line += '\n';
-  platform::write_error_text(line.data(), line.size());
+  write_message(line.data(), line.size());
   fflush(stderr);
 }
 
@@ -46,17 +47,19 @@ void report_info(const char* format, ...) {
   va_start(args, format);
   va_list again;
   va_copy(again, args);
-  int n = vsnprintf(nullptr, 0, text.c_str(), args);
+  int size = vsnprintf(nullptr, 0, text.c_str(), args);
   va_end(args);
-  if (n > 0) {
-    std::string line(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(line.data(), line.size(), text.c_str(), again);
-    platform::write_error_text(line.data(), static_cast<size_t>(n));
+  if (size > 0) {
+    std::string out(static_cast<size_t>(size) + 1, '\0');
+    vsnprintf(out.data(), out.size(), text.c_str(), again);
+    write_message(out.data(), static_cast<size_t>(size));
   }
   va_end(again);
 }
 
 namespace {
+
+constexpr const char* kManualName = "Jman.doc";
 
 // True when the Shift_JIS text ends in the first byte of a double-byte
 // character (the manual is Shift_JIS whatever the locale).
@@ -78,9 +81,19 @@ bool ends_in_lead_byte(const std::string& text) {
 
 void show_usage(const char* program_name) {
   fill_module_path();
-  std::string manual = folder_of(module_path) + "Jman.doc";
+  const std::string folder = folder_of(module_path);
+  const std::string manual = folder + kManualName;
   FILE* f = fopen(manual.c_str(), "rb");
+  if (f == nullptr && !module_path.empty()) {
+    // An installed program keeps its manual in share/quarnel beside the
+    // folder that holds the programs.
+    const char sep = platform::kPathSeparator;
+    std::string installed = folder + ".." + sep + "share" + sep + "quarnel" +
+                            sep + kManualName;
+    f = fopen(installed.c_str(), "rb");
+  }
   if (f == nullptr) {
+    // The place beside the program is the one to name: it always works.
     report_error(msg::kNotFound, manual.c_str());
     return;
   }

@@ -128,6 +128,12 @@ LocalTime local_time();
 // output code page is not 932, the same text goes out as UTF-16 through
 // WriteConsoleW, so that the Japanese reads right on any console.
 void write_error_text(const char* data, size_t n);
+// True when the descriptor is a terminal (0, 1 or 2 for the standard
+// streams).
+bool is_terminal(int fd);
+// The width of the terminal behind the descriptor in columns, or 0 when it
+// cannot be told.
+int terminal_columns(int fd);
 
 // The value of an environment variable, or null when it is not set.
 const char* get_env(const char* name);

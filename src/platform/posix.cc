@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -404,6 +405,14 @@ LocalTime local_time() {
 
 void write_error_text(const char* data, size_t n) {
   fwrite(data, 1, n, stderr);
+}
+
+bool is_terminal(int fd) { return isatty(fd) == 1; }
+
+int terminal_columns(int fd) {
+  struct winsize size;
+  if (ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 const char* get_env(const char* name) { return getenv(name); }
