@@ -481,6 +481,20 @@ LocalTime local_time() {
   return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
+bool is_terminal(int fd) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR &&
+         GetConsoleMode(h, &mode);
+}
+
+int terminal_columns(int fd) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (h == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(h, &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 void write_error_text(const char* data, size_t n) {
   if (n == 0) return;
   HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
