@@ -105,7 +105,7 @@ void show_usage(const char* program_name) {
   auto flush_held = [&held]() {
     if (held.empty()) return;
     std::string converted = sjis_to_utf8(held);
-    fwrite(converted.data(), 1, converted.size(), stderr);
+    platform::write_error_text(converted.data(), converted.size());
     held.clear();
   };
   bool inside = false;
@@ -121,7 +121,7 @@ void show_usage(const char* program_name) {
     if (!inside) continue;
     size_t n = strlen(line);  // up to its first NUL byte
     if (!utf8) {
-      fwrite(line, 1, n, stderr);
+      platform::write_error_text(line, n);
       continue;
     }
     held.append(line, n);

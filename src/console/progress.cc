@@ -55,7 +55,7 @@ double delay_from_environment() {
 }
 
 void put(const std::string& text) {
-  fwrite(text.data(), 1, text.size(), stderr);
+  platform::write_error_text(text.data(), text.size());
   fflush(stderr);
 }
 
@@ -225,7 +225,7 @@ void write_message(const char* data, size_t size) {
   if (size == 0) return;
   std::lock_guard<std::mutex> hold(progress.lock);
   clear_line();
-  fwrite(data, 1, size, stderr);
+  platform::write_error_text(data, size);
   progress.line_open = data[size - 1] != '\n';
 }
 

@@ -3,10 +3,16 @@
 #ifndef QUARNEL_MERGE_HAND_OFF_H_
 #define QUARNEL_MERGE_HAND_OFF_H_
 
+#include <string>
+
+#include "platform/platform.h"
+
 namespace quarnel {
 
-// The merge program's file name, without a folder.
-inline constexpr const char* kMergeProgramName = "Tolvinar";
+// The merge program's file name, without a folder ("Tolvinar.exe" on
+// Windows).
+inline const std::string kMergeProgramName =
+    std::string("Tolvinar") + platform::kExecutableSuffix;
 
 // -1 when the merge program cannot be started, else its exit status. When
 // the list file cannot be written completely the job is failed

@@ -2,8 +2,9 @@
 // are dropped) and runs it as a child process: the arguments go to the
 // program as they are, with no shell and no quoting in between. A bare
 // program name is looked for along PATH and then beside this executable; a
-// file that may not be executed (a script without execute permission) runs
-// through /bin/sh from its own folder.
+// file that may not be executed (a script without execute permission; on
+// Windows any file not ending in ".exe") runs through the system's command
+// interpreter (/bin/sh, CMD.EXE /C) from its own folder.
 #include "merge/launch.h"
 
 #include <cstring>
@@ -20,10 +21,9 @@ namespace {
 
 constexpr size_t kSlotCount = 16;
 constexpr size_t kShortestCommand = 4;
-constexpr const char* kInterpreter = "/bin/sh";
-// PATH entries are separated by ':' alone: a blank is an ordinary
-// character of a folder name here.
-constexpr char kPathListSeparator = ':';
+// PATH entries are separated by the system's list separator alone: a
+// blank is an ordinary character of a folder name.
+constexpr char kPathListSeparator = platform::kPathListSeparator;
 
 bool is_plain_file(const std::string& path) {
   return platform::exists(path) && !platform::is_directory(path);
@@ -81,14 +81,16 @@ int launch_command(const char* command_line) {
   }
   if (!is_plain_file(program)) return -1;
 
-  // Not executable: the interpreter takes the first slot and the program,
-  // by its base name, the second; it runs from the program's folder.
+  // Not executable: the interpreter takes the first slots and the program,
+  // by its base name, the next; it runs from the program's folder.
+  std::vector<std::string> argv = platform::interpreter_command();
+  if (argv.empty()) return -1;
   const char* last = find_last_separator(program.c_str());
   std::string folder = directory_of(program.c_str());
   std::string base = last == nullptr ? program : std::string(last + 1);
   // A name that begins with '-' would be read as an option of the shell.
   if (!base.empty() && base[0] == '-') base = platform::kCurrentDirectory + base;
-  std::vector<std::string> argv = {kInterpreter, base};
+  argv.push_back(base);
   for (size_t i = 1; i < slots.size() && argv.size() < kSlotCount; ++i) {
     argv.push_back(slots[i]);
   }

@@ -67,13 +67,9 @@ bool output_is_writable(const std::string& path) {
   return true;
 }
 
-// The default work directory, when /T does not name one.
-std::string default_work_dir() {
-  for (const char* name : {"TMP", "TMPDIR"}) {
-    const char* value = platform::get_env(name);
-    if (value != nullptr && *value != '\0') return value;
-  }
-  return "/tmp";
+// A path the system cannot take whole is refused, never cut.
+bool path_fits(const std::string& path) {
+  return path.size() <= platform::kLongestPath;
 }
 
 int take_input(const char* argument) {
@@ -81,8 +77,9 @@ int take_input(const char* argument) {
   // Only a regular file can be read twice and measured: a named pipe, a
   // device or standard input given by name is refused before it is opened.
   const platform::FileKind kind = platform::identify_file(argument).kind;
-  if (kind != platform::FileKind::kRegular &&
-      kind != platform::FileKind::kMissing) {
+  if (!path_fits(sort_job.input_path) ||
+      (kind != platform::FileKind::kRegular &&
+       kind != platform::FileKind::kMissing)) {
     report_error(msg::kBadFile, sort_job.input_path.c_str());
     return -1;
   }
@@ -117,7 +114,8 @@ int take_output(const char* argument) {
     report_error(msg::kSameFile, sort_job.input_path.c_str());
     return -1;
   }
-  if (!output_is_writable(sort_job.output_path)) {
+  if (!path_fits(sort_job.output_path) ||
+      !output_is_writable(sort_job.output_path)) {
     report_error(msg::kBadFile, sort_job.output_path.c_str());
     return -1;
   }
@@ -167,6 +165,10 @@ int read_options() {
     } else if (state == OptionState::kWorkDirValue) {
       state = OptionState::kKeyText;
       sort_job.work_dir = with_trailing_separator(token);
+      if (!path_fits(token)) {
+        report_error(msg::kBadFile, token);
+        return -1;
+      }
       if (!platform::is_directory(token)) {
         report_error(msg::kNotDirectory, token);
         return -1;
@@ -216,7 +218,7 @@ int parse_command_line(int argc, char** argv) {
     append(sort_job.option_text.get(), argv[i]);
     append(sort_job.option_text.get(), " ");
   }
-  sort_job.work_dir = with_trailing_separator(default_work_dir());
+  sort_job.work_dir = with_trailing_separator(platform::default_work_dir());
 
   if (read_options() != 0) return -1;
 

@@ -1,27 +1,52 @@
 // The few operating-system services the programs need, behind one small
 // surface. This is the only place that knows the operating system; one
-// implementation file per system (posix.cc). Results follow the program's
+// implementation file per system (posix.cc, windows.cc). Results follow the program's
 // convention: 0 or a count on success, -1 on failure.
 #ifndef QUARNEL_PLATFORM_PLATFORM_H_
 #define QUARNEL_PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace quarnel::platform {
 
+#ifdef _WIN32
 // The separator of path components, and the current directory prefix.
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kCurrentDirectory = ".\\";
+// What separates the folders of the PATH variable.
+inline constexpr char kPathListSeparator = ';';
+// Ends the file name of a program ("Tolvinar.exe").
+inline constexpr const char* kExecutableSuffix = ".exe";
+// The longest path the system calls take (the 260-byte field less its
+// NUL); a longer one is refused, never cut.
+inline constexpr size_t kLongestPath = 259;
+#else
 inline constexpr char kPathSeparator = '/';
 inline constexpr const char* kCurrentDirectory = "./";
+inline constexpr char kPathListSeparator = ':';
+inline constexpr const char* kExecutableSuffix = "";
+// Paths are sized to fit; the system itself refuses what it cannot take.
+inline constexpr size_t kLongestPath = SIZE_MAX;
+#endif
 
 // Full path of the running executable, or "" when it cannot be found.
 std::string executable_path();
 
 bool is_directory(const std::string& path);
 bool exists(const std::string& path);
-// True when the path names a regular file the caller may execute.
+// True when the path names a regular file the caller may execute (on
+// Windows: a file whose name ends in ".exe").
 bool is_executable_file(const std::string& path);
+// The command interpreter that runs a file that is no executable, and its
+// arguments before the file's name: /bin/sh; or %windir%\SYSTEM32\CMD.EXE
+// /C, empty when windir is not set.
+std::vector<std::string> interpreter_command();
+// The work directory when /T names none: TMP, then TMPDIR, then /tmp; on
+// Windows TMP, or "" (the root of the current drive).
+std::string default_work_dir();
 
 // One directory; 0 or -1. The mode is 0777 less the umask.
 int make_directory(const std::string& path);
@@ -122,7 +147,9 @@ int close_fd(int fd);
 // signal that reaches this process ends the child first (see
 // make_locked_folder); should this process die without handling it (SIGKILL),
 // the system ends the child too (Linux: the parent-death signal; Windows:
-// a job object that kills on close).
+// a job object that kills on close). On Windows the command line is
+// rebuilt from the arguments (quoted where they hold a blank) and the exit
+// code is the child's, -1 included.
 int run_process(const std::vector<std::string>& argv,
                 const std::string& folder = "");
 // True for a status of run_process that means the child wrote to a pipe
@@ -144,6 +171,11 @@ struct LocalTime {
 };
 LocalTime local_time();
 
+// Writes console text (Shift_JIS, or UTF-8 under a UTF-8 locale) to
+// standard error. On Windows, when standard error is a console whose
+// output code page is not 932, the same text goes out as UTF-16 through
+// WriteConsoleW, so that the Japanese reads right on any console.
+void write_error_text(const char* data, size_t n);
 // True when the descriptor is a terminal (0, 1 or 2 for the standard
 // streams).
 bool is_terminal(int fd);

@@ -366,6 +366,16 @@ bool is_executable_file(const std::string& path) {
          S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+std::vector<std::string> interpreter_command() { return {"/bin/sh"}; }
+
+std::string default_work_dir() {
+  for (const char* name : {"TMP", "TMPDIR"}) {
+    const char* value = getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "/tmp";
+}
+
 int make_directory(const std::string& path) {
   return mkdir(path.c_str(), 0777) == 0 ? 0 : -1;
 }
@@ -611,6 +621,10 @@ LocalTime local_time() {
   localtime_r(&now, &t);
   return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                    t.tm_hour,        t.tm_min,     t.tm_sec};
+}
+
+void write_error_text(const char* data, size_t n) {
+  fwrite(data, 1, n, stderr);
 }
 
 bool is_terminal(int fd) { return isatty(fd) == 1; }

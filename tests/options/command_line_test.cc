@@ -10,6 +10,7 @@
 
 #include "driver/driver.h"
 #include "options/sort_job.h"
+#include "platform/platform.h"
 #include "sort/run_builder.h"
 #include "support/test_util.h"
 
@@ -88,7 +89,7 @@ TEST_F(CommandLine, OptionsSetModeAndComparers) {
   EXPECT_EQ(sort_job.memory_limit, 7000000);
   EXPECT_EQ(sort_job.ignore_case, 1);
   EXPECT_EQ(sort_job.wide_mode, 1);
-  EXPECT_EQ(sort_job.work_dir, dir_.path() + "/");
+  EXPECT_EQ(sort_job.work_dir, dir_.path() + platform::kPathSeparator);
   EXPECT_TRUE(key_text().empty());
 }
 
@@ -115,7 +116,7 @@ TEST_F(CommandLine, OptionNamesInterruptAwaitedValues) {
   // The /T takes over from /M; 5 is key text.
   EXPECT_EQ(parse({"/M", "/T", dir_.path(), "5"}), -1);
   EXPECT_EQ(sort_job.memory_limit, 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path() + "/");
+  EXPECT_EQ(sort_job.work_dir, dir_.path() + platform::kPathSeparator);
   EXPECT_EQ(key_text(), "5");
   EXPECT_EQ(sort_job.key_mode, 1);
 
@@ -132,11 +133,11 @@ TEST_F(CommandLine, AwaitedWorkFolderThatSpellsAnOptionIsTheFolder) {
   EXPECT_EQ(key_text(), "(1,2)");
   // Anywhere else it is still the option, which then awaits its value.
   ASSERT_EQ(parse({"/tmp", dir_.path()}), 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path() + "/");
+  EXPECT_EQ(sort_job.work_dir, dir_.path() + platform::kPathSeparator);
   // After /M the option name still wins over an awaited memory value.
   EXPECT_EQ(parse({"/M", "/tmp", dir_.path(), "5"}), -1);
   EXPECT_EQ(sort_job.memory_limit, 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path() + "/");
+  EXPECT_EQ(sort_job.work_dir, dir_.path() + platform::kPathSeparator);
 }
 
 TEST_F(CommandLine, RepeatedWideOptionKeepsTheAwaitedValue) {
