@@ -24,12 +24,18 @@ namespace {
 SystemEncoding g_encoding = SystemEncoding::kOther;
 bool g_locale_read = false;
 
-// What a console event or a broken pipe cleans up: the folder armed by
-// remove_folder_on_signal and the running child. A fixed buffer: the
-// handler must not depend on the main thread's heap objects.
-char g_signal_folder[32768];
-volatile LONG g_signal_armed = 0;
+// What a console event or a broken pipe cleans up: the locked folders
+// and the running child. Fixed buffers: the handler runs on a thread of
+// its own and must not depend on the main thread's heap objects.
+constexpr int kFolderSlots = 2;
+char g_folders[kFolderSlots][MAX_PATH + 8];
+volatile LONG g_folder_armed[kFolderSlots] = {};
+// The lock of each folder: its lock file held open without sharing, which
+// the system lets go of when the process ends, however it ends.
+HANDLE volatile g_lock_handles[kFolderSlots] = {INVALID_HANDLE_VALUE,
+                                                INVALID_HANDLE_VALUE};
 bool g_handler_installed = false;
+constexpr const char* kLockName = ".lock";
 // The running child's job and process; the job ends the child with this
 // process whatever way it ends (KILL_ON_JOB_CLOSE).
 HANDLE g_child_job = nullptr;
@@ -90,11 +96,14 @@ constexpr UINT kInterruptedExitCode = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 
 // Ends the process as an interrupted one, after the child and the folder.
 void clean_up_and_end(DWORD child_wait_ms) {
-  if (InterlockedExchange(&g_signal_armed, 0) != 0) {
-    stop_child(child_wait_ms);
-    remove_folder_in_place(g_signal_folder);
-  } else {
-    stop_child(child_wait_ms);
+  stop_child(child_wait_ms);
+  for (int i = 0; i < kFolderSlots; ++i) {
+    if (InterlockedExchange(&g_folder_armed[i], 0) == 0) continue;
+    // A file held without sharing cannot be deleted, not even by its
+    // holder: the lock goes first.
+    HANDLE lock = g_lock_handles[i];
+    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+    remove_folder_in_place(g_folders[i]);
   }
   ExitProcess(kInterruptedExitCode);
 }
@@ -197,23 +206,147 @@ int remove_folder(const std::string& path) {
   return remove_folder_in_place(path.c_str());
 }
 
-int remove_folder_on_signal(const std::string& path) {
-  InterlockedExchange(&g_signal_armed, 0);
-  if (path.empty() || path.size() >= sizeof(g_signal_folder)) return -1;
-  memcpy(g_signal_folder, path.c_str(), path.size() + 1);
+std::string make_locked_folder(const std::string& prefix) {
+  int slot = 0;
+  while (slot < kFolderSlots && g_lock_handles[slot] != INVALID_HANDLE_VALUE) ++slot;
+  if (slot == kFolderSlots) return "";
+  std::string folder = make_unique_directory(prefix);
+  if (folder.empty()) return "";
+  // Room for the folder's files beside the lock in the handler's buffers.
+  const std::string lock_path = folder + "\\" + kLockName;
+  HANDLE lock = INVALID_HANDLE_VALUE;
+  if (folder.size() + 16 < sizeof(g_folders[slot])) {
+    // Created and held in one step, without sharing: a lock file that
+    // others can see is one that is held.
+    lock = CreateFileA(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (lock == INVALID_HANDLE_VALUE) {
+    RemoveDirectoryA(folder.c_str());
+    return "";
+  }
+  memcpy(g_folders[slot], folder.c_str(), folder.size() + 1);
+  g_lock_handles[slot] = lock;
+  InterlockedExchange(&g_folder_armed[slot], 1);
   if (!g_handler_installed && SetConsoleCtrlHandler(on_console_event, TRUE)) {
     g_handler_installed = true;
   }
-  InterlockedExchange(&g_signal_armed, 1);
-  return 0;
+  return folder;
 }
 
-void cancel_remove_folder_on_signal() {
-  InterlockedExchange(&g_signal_armed, 0);
-  if (g_handler_installed) {
+int remove_locked_folder(const std::string& path) {
+  bool any_left = false;
+  for (int i = 0; i < kFolderSlots; ++i) {
+    if (g_lock_handles[i] != INVALID_HANDLE_VALUE && path == g_folders[i]) {
+      // Disarmed first, so that the handler never closes the handle too.
+      if (InterlockedExchange(&g_folder_armed[i], 0) != 0) {
+        CloseHandle(g_lock_handles[i]);
+      }
+      g_lock_handles[i] = INVALID_HANDLE_VALUE;
+    }
+    if (g_lock_handles[i] != INVALID_HANDLE_VALUE) any_left = true;
+  }
+  int result = remove_folder_in_place(path.c_str());
+  if (!any_left && g_handler_installed) {
     SetConsoleCtrlHandler(on_console_event, FALSE);
     g_handler_installed = false;
   }
+  return result;
+}
+
+void remove_abandoned_folders(const std::string& parent,
+                              const std::string& prefix) {
+  std::string folder = parent.empty() ? std::string(kCurrentDirectory) : parent;
+  const char last = folder.back();
+  if (last != '\\' && last != '/' && last != ':') folder += '\\';
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((folder + prefix + "*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  std::vector<std::string> abandoned;
+  do {
+    // A link to a folder elsewhere is no job's folder.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      continue;
+    }
+    if (strncmp(entry.cFileName, prefix.c_str(), prefix.size()) != 0) continue;
+    abandoned.push_back(folder + entry.cFileName);
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  for (const std::string& path : abandoned) {
+    const std::string lock_path = path + "\\" + kLockName;
+    // Opened without sharing only when nobody holds it; held while the
+    // other files go, which keeps a second cleaner out, and deleted as it
+    // is closed.
+    HANDLE lock = CreateFileA(lock_path.c_str(), GENERIC_READ | DELETE, 0,
+                              nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
+                              nullptr);
+    if (lock == INVALID_HANDLE_VALUE) continue;
+    if (GetFileType(lock) != FILE_TYPE_DISK) {
+      CloseHandle(lock);
+      continue;
+    }
+    remove_folder_in_place(path.c_str());
+    CloseHandle(lock);
+    RemoveDirectoryA(path.c_str());
+  }
+}
+
+bool ended_by_broken_pipe(int) {
+  // A child that writes to a pipe whose reader has gone gets an error from
+  // WriteFile, not a signal.
+  return false;
+}
+
+void end_by_broken_pipe() {}
+
+FileIdentity identify_file(const std::string& path) {
+  FileIdentity id;
+  if (path.empty()) return id;
+  // No access asked: only the attributes are read, and a file that others
+  // hold without sharing can still be told. Backup semantics open a folder.
+  HANDLE h = CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return id;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info)) {
+    id.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                  ? FileKind::kDirectory
+                  : FileKind::kRegular;
+    id.device = info.dwVolumeSerialNumber;
+    id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  } else {
+    // A device (NUL, CON) or a named pipe has no file index: it is told by
+    // its name, letter case aside, on a volume no disk has.
+    id.kind = FileKind::kOther;
+    id.device = UINT64_MAX;
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : path) {
+      hash ^= static_cast<unsigned char>(toupper(static_cast<unsigned char>(c)));
+      hash *= 1099511628211ull;
+    }
+    id.inode = hash;
+  }
+  CloseHandle(h);
+  return id;
+}
+
+std::string follow_links(const std::string& path) {
+  // The system follows a link where it opens or replaces a file; there is
+  // nothing to follow by hand.
+  return path;
+}
+
+bool may_write(const std::string& path) {
+  if (path.empty()) return false;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+  }
+  // A device such as NUL has no attributes to read; one that is there
+  // takes what is written to it.
+  return identify_file(path).kind == FileKind::kOther;
 }
 
 std::string executable_path() {
@@ -276,6 +409,9 @@ int delete_file(const std::string& path) {
 }
 
 int move_file(const std::string& from, const std::string& to) {
+  // A device or a folder at the target is never replaced.
+  const FileKind kind = identify_file(to).kind;
+  if (kind == FileKind::kDirectory || kind == FileKind::kOther) return -1;
   return MoveFileExA(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
                          MOVEFILE_WRITE_THROUGH)

@@ -163,13 +163,89 @@ TEST(WindowsPlatform, FileBeyondFourGigabytes) {
   platform::close_fd(fd);
 }
 
+// Identity by volume and file index: another spelling of a file is the
+// same file, a copy is not; NUL is a device, which is never replaced.
+TEST(WindowsPlatform, IdentityWriteAccessAndDevices) {
+  TempDir dir;
+  const std::string a = dir.file("a.txt");
+  write_file(a, "x\r\n");
+  write_file(dir.file("b.txt"), "x\r\n");
+  const platform::FileIdentity id = platform::identify_file(a);
+  EXPECT_EQ(id.kind, platform::FileKind::kRegular);
+  EXPECT_TRUE(platform::same_file(id, platform::identify_file(dir.path() + "\\.\\A.TXT")));
+  EXPECT_FALSE(platform::same_file(id, platform::identify_file(dir.file("b.txt"))));
+  EXPECT_EQ(platform::identify_file(dir.file("none")).kind, platform::FileKind::kMissing);
+  EXPECT_EQ(platform::identify_file(dir.path()).kind, platform::FileKind::kDirectory);
+  const platform::FileIdentity nul = platform::identify_file("NUL");
+  EXPECT_EQ(nul.kind, platform::FileKind::kOther);
+  EXPECT_FALSE(platform::same_file(nul, id));
+  EXPECT_TRUE(platform::may_write("NUL"));
+  EXPECT_EQ(platform::move_file(a, "NUL"), -1);
+  EXPECT_TRUE(platform::exists(a));
+
+  EXPECT_TRUE(platform::may_write(a));
+  ASSERT_TRUE(SetFileAttributesA(a.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(platform::may_write(a));
+  EXPECT_FALSE(platform::may_write(dir.file("none")));
+  SetFileAttributesA(a.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A held lock keeps its folder; a lock nobody holds (its job was killed)
+// lets the folder go; a folder without a lock file is no job's and stays.
+TEST(WindowsPlatform, LockedFoldersAndAbandonedOnes) {
+  TempDir dir;
+  const std::string prefix = dir.file("job-");
+  const std::string held = platform::make_locked_folder(prefix);
+  ASSERT_FALSE(held.empty());
+  write_file(held + "\\run.000", "x\r\n");
+  EXPECT_EQ(platform::make_locked_folder(prefix).empty(), false);
+  const std::string third = platform::make_locked_folder(prefix);
+  EXPECT_TRUE(third.empty()) << "only two locked folders at a time";
+
+  const std::string dead = dir.file("job-dead");
+  ASSERT_EQ(platform::make_directory(dead), 0);
+  write_file(dead + "\\.lock", "");
+  write_file(dead + "\\run.001", "x\r\n");
+  const std::string unlocked = dir.file("job-nolock");
+  ASSERT_EQ(platform::make_directory(unlocked), 0);
+  write_file(dir.file("job-file"), "x");
+
+  platform::remove_abandoned_folders(dir.path(), "job-");
+  EXPECT_TRUE(platform::exists(held + "\\run.000"));
+  EXPECT_FALSE(platform::exists(dead));
+  EXPECT_TRUE(platform::is_directory(unlocked));
+  EXPECT_TRUE(platform::exists(dir.file("job-file")));
+
+  EXPECT_EQ(platform::remove_locked_folder(held), 0);
+  EXPECT_FALSE(platform::exists(held));
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((prefix + "*").c_str(), &entry);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::string second;
+  do {
+    const std::string name = dir.file(entry.cFileName);
+    if (name != unlocked && name != dir.file("job-file")) second = name;
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  ASSERT_FALSE(second.empty());
+  EXPECT_EQ(platform::remove_locked_folder(second), 0);
+  EXPECT_FALSE(platform::exists(second));
+  // Both slots are free again.
+  const std::string again = platform::make_locked_folder(prefix);
+  EXPECT_FALSE(again.empty());
+  EXPECT_EQ(platform::remove_locked_folder(again), 0);
+  RemoveDirectoryA(unlocked.c_str());
+}
+
 // The child of StopRemovesTheArmedFolder: arms the folder it is given,
 // says so, and writes to standard output until it is stopped. Run by itself
 // it has nothing to do.
 TEST(WindowsStop, ChildArmsItsFolderAndWrites) {
   const char* folder = getenv("QUARNEL_ARMED_FOLDER");
   if (folder == nullptr) GTEST_SKIP() << "only as the child of the stop test";
-  ASSERT_EQ(platform::remove_folder_on_signal(folder), 0);
+  const std::string made = platform::make_locked_folder(folder);
+  ASSERT_FALSE(made.empty());
+  write_file(made + "\\run.000", "x\r\n");
   platform::write_fd(1, "ready\n", 6);
   for (int i = 0; i < 3000; ++i) {
     if (platform::write_fd(1, ".", 1) != 1) break;
@@ -183,9 +259,7 @@ TEST(WindowsStop, ChildArmsItsFolderAndWrites) {
 // standard output goes away instead, which takes the same way out.
 TEST(WindowsStop, StopRemovesTheArmedFolder) {
   TempDir dir;
-  const std::string folder = dir.file("job");
-  ASSERT_EQ(platform::make_directory(folder), 0);
-  write_file(folder + "\\run.000", "x\r\n");
+  const std::string folder = dir.file("job-");
   if (GetConsoleWindow() == nullptr) AllocConsole();
 
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
@@ -216,6 +290,12 @@ TEST(WindowsStop, StopRemovesTheArmedFolder) {
     said.append(buffer, got);
   }
   EXPECT_NE(said.find("ready"), std::string::npos) << said;
+  // The child's folder is there and its lock is held: no cleaner takes it.
+  platform::remove_abandoned_folders(dir.path(), "job-");
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
+  EXPECT_NE(find, INVALID_HANDLE_VALUE);
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
   if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child.dwProcessId)) {
     printf("no console for Ctrl-Break (error %lu): the pipe's reader goes\n",
            static_cast<unsigned long>(GetLastError()));
@@ -229,7 +309,9 @@ TEST(WindowsStop, StopRemovesTheArmedFolder) {
   CloseHandle(child.hThread);
   EXPECT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(code, 0xC000013Au);
-  EXPECT_FALSE(platform::exists(folder));
+  find = FindFirstFileA((folder + "*").c_str(), &entry);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << entry.cFileName;
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }
 
 class WindowsNames : public ::testing::Test {
