@@ -85,6 +85,9 @@ TEST_F(WindowsEndToEnd, WholeLinesKeysAndCaseInOneRun) {
   r = quarnel({dir_.file("keys.txt"), "stdout", "(3,1)[A;S]"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "3 x\r\n2 y\r\n1 z\r\n");
+  // A device is written in place, never replaced by the run.
+  r = quarnel({dir_.file("keys.txt"), "nul"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
   expect_only({"in.txt", "keys.txt", "out.txt"});
 }
 
@@ -137,6 +140,10 @@ TEST_F(WindowsEndToEnd, ManyRunsMergedByTolvinarThroughPathsWithBlanks) {
   Lines all = lines;
   std::sort(all.begin(), all.end());
   EXPECT_EQ(got, all);
+  // The NUL device takes the merged result in place; no file stands in
+  // for it anywhere.
+  r = quarnel({in, "NUL", "/M", "1"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
   expect_only({"my data"});
   EXPECT_EQ(list_dir(dir_.file("my data")), (Lines{"in put.txt", "out put.txt"}));
 }
