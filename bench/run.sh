@@ -9,7 +9,10 @@
 #       CASE        in_memory (whole file in one run, against plain sort)
 #                   external  (/M 64: runs merged by Tolvinar, against
 #                              sort -S 64M, which merges temporary files)
-#                   default: both
+#                   killer    (500,000 lines ordered to drive the quicksort's
+#                              pivot to its worst; SIZE_BYTES is not used;
+#                              building it the first time takes minutes)
+#                   default: in_memory and external
 #
 # Needs g++, cmake and ninja. Everything it makes lies under bench/data/
 # (git-ignored); the generated input is kept for the next run.
@@ -127,6 +130,19 @@ for c in "${cases[@]}"; do
   case "$c" in
     in_memory) bench_case in_memory "" "" "limit 1.5 x input" ;;
     external) bench_case external "/M 64" "-S 64M" "limit 2 x 64 MB + 64 MB = 192 MB, both processes" ;;
+    killer)
+      killer="$data/killer_500000.txt"
+      if [ ! -s "$killer" ]; then
+        echo "== generating $killer"
+        g++ -std=c++20 -O2 -I"$root/src" -I"$root/tests" -o "$data/gen_killer" \
+          "$here/gen_killer.cc" "$root/tests/support/killer_input.cc"
+        "$data/gen_killer" 500000 > "$killer.tmp" && mv "$killer.tmp" "$killer"
+      fi
+      saved_input=$input saved_bytes=$input_bytes
+      input=$killer input_bytes=$(stat -c %s "$killer")
+      bench_case killer "" "" "limit 1.5 x input"
+      input=$saved_input input_bytes=$saved_bytes
+      ;;
     *) echo "bench: unknown case $c" >&2; exit 2 ;;
   esac
 done
