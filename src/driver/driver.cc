@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/console.h"
-#include "driver/messages.h"
+#include "console/console.h"
+#include "console/messages.h"
 #include "merge/hand_off.h"
 #include "merge/stdout_copy.h"
 #include "options/command_line.h"

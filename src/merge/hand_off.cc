@@ -6,10 +6,11 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/console.h"
-#include "driver/messages.h"
+#include "console/console.h"
+#include "console/messages.h"
 #include "merge/launch.h"
 #include "options/sort_job.h"
+#include "platform/module_path.h"
 #include "platform/platform.h"
 #include "sort/output_file.h"
 #include "sort/run_files.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/console.h"
+#include "platform/module_path.h"
 #include "platform/platform.h"
 #include "text/sjis.h"
 

@@ -11,7 +11,7 @@
 #include <new>
 #include <utility>
 
-#include "driver/console.h"
+#include "console/console.h"
 #include "merge/stdout_copy.h"
 #include "merge/tolvinar_messages.h"
 #include "options/sort_job.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/console.h"
+#include "console/console.h"
 #include "merge/merger.h"
 #include "merge/tolvinar_messages.h"
 #include "options/command_line.h"

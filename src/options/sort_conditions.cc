@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "driver/console.h"
-#include "driver/messages.h"
+#include "console/console.h"
+#include "console/messages.h"
 #include "options/key_spec.h"
 #include "options/sort_job.h"
 

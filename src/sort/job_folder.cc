@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "driver/console.h"
-#include "driver/messages.h"
+#include "console/console.h"
+#include "console/messages.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/output_file.h"

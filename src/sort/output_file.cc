@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "driver/console.h"
-#include "driver/messages.h"
+#include "console/console.h"
+#include "console/messages.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "text/sjis.h"

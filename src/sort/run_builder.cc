@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "driver/console.h"
-#include "driver/messages.h"
+#include "console/console.h"
+#include "console/messages.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/compare.h"

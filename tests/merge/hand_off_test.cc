@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/console.h"
 #include "options/sort_job.h"
+#include "platform/module_path.h"
 #include "platform/platform.h"
 #include "sort/output_file.h"
 #include "sort/run_files.h"

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/console.h"
+#include "platform/module_path.h"
 #include "platform/platform.h"
 #include "support/test_util.h"
 

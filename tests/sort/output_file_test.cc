@@ -10,8 +10,8 @@
 #include <new>
 #include <string>
 
-#include "driver/console.h"
-#include "driver/messages.h"
+#include "console/console.h"
+#include "console/messages.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "support/test_util.h"

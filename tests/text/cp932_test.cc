@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/messages.h"
+#include "console/messages.h"
 #include "support/test_util.h"
 
 namespace quarnel {

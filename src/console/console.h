@@ -3,16 +3,12 @@
 // text, which is the program's own section of the manual Jman.doc next to
 // the executable. Message texts are UTF-8 in the source and leave as
 // Shift_JIS bytes, or as UTF-8 when the locale's codeset is UTF-8.
-#ifndef QUARNEL_DRIVER_CONSOLE_H_
-#define QUARNEL_DRIVER_CONSOLE_H_
+#ifndef QUARNEL_CONSOLE_CONSOLE_H_
+#define QUARNEL_CONSOLE_CONSOLE_H_
 
 #include <string>
 
 namespace quarnel {
-
-// The executable's full path; empty until fill_module_path() runs.
-extern std::string module_path;
-void fill_module_path();
 
 // A message text of the source (UTF-8) in the console's encoding.
 std::string console_text(const char* utf8_text);
@@ -29,4 +25,4 @@ void show_usage(const char* program_name = "Quarnel");
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_DRIVER_CONSOLE_H_
+#endif  // QUARNEL_CONSOLE_CONSOLE_H_

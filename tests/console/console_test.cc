@@ -1,4 +1,4 @@
-#include "driver/console.h"
+#include "console/console.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +7,8 @@
 #include <regex>
 #include <string>
 
-#include "driver/messages.h"
+#include "console/messages.h"
+#include "platform/module_path.h"
 #include "platform/platform.h"
 #include "support/test_util.h"
 #include "text/cp932.h"

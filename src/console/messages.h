@@ -2,8 +2,8 @@
 // reach the console as Shift_JIS bytes, or unchanged under a UTF-8 locale
 // (see console.h). A "%s" stands for system text (a path, a token), which
 // is inserted unchanged.
-#ifndef QUARNEL_DRIVER_MESSAGES_H_
-#define QUARNEL_DRIVER_MESSAGES_H_
+#ifndef QUARNEL_CONSOLE_MESSAGES_H_
+#define QUARNEL_CONSOLE_MESSAGES_H_
 
 namespace quarnel::msg {
 
@@ -71,4 +71,4 @@ inline constexpr const char* kCannotMakeWorkFolder = "作業領域\"%s\"にフ�
 
 }  // namespace quarnel::msg
 
-#endif  // QUARNEL_DRIVER_MESSAGES_H_
+#endif  // QUARNEL_CONSOLE_MESSAGES_H_

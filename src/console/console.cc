@@ -1,22 +1,17 @@
-#include "driver/console.h"
+#include "console/console.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "driver/messages.h"
+#include "console/messages.h"
+#include "platform/module_path.h"
 #include "platform/platform.h"
 #include "text/cp932.h"
 #include "text/sjis.h"
 
 namespace quarnel {
-
-std::string module_path;
-
-void fill_module_path() {
-  if (module_path.empty()) module_path = platform::executable_path();
-}
 
 std::string console_text(const char* utf8_text) {
   if (platform::system_encoding() == platform::SystemEncoding::kUtf8) {
