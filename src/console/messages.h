@@ -63,6 +63,9 @@ inline constexpr const char* kBudgetB = "◇ソート用のメモリを %dMB使�
 inline constexpr const char* kLineTooLong = "最大レコード長[65535]を越えています";
 inline constexpr const char* kReadFailed = "\"%s\"を読み込めません";
 
+// Standard-output delivery.
+inline constexpr const char* kStdoutFailed = "標準出力に書き込めません";
+
 // Output writer, run files and the job's work folder.
 inline constexpr const char* kCannotOpenForWrite = "(%s)が書き込み用にオープンできません\n";
 inline constexpr const char* kDiskFull = "ハードディスクの容量が不足しています\n";

@@ -80,8 +80,9 @@ int place_merged() {
     if (after.present &&
         (!before.present || before.device != after.device ||
          before.inode != after.inode)) {
-      copy_to_stdout(sort_job.output_path.c_str());
+      int copied = copy_to_stdout(sort_job.output_path.c_str());
       platform::delete_file(sort_job.output_path);
+      if (copied != 0) return -1;
     }
   }
   return 0;
@@ -91,9 +92,9 @@ int place_merged() {
 int place_single() {
   std::string run = run_file_name(0);
   if (sort_job.to_stdout) {
-    copy_to_stdout(run.c_str());
+    int copied = copy_to_stdout(run.c_str());
     platform::delete_file(run);
-    return 0;
+    return copied;
   }
   if (platform::move_file(run, sort_job.output_path) != 0) {
     report_error(msg::kBadFile, sort_job.output_path.c_str());

@@ -67,16 +67,13 @@ void append(char* buffer, const char* text) {
 // created and removed again.
 bool output_is_writable(const std::string& path) {
   int fd = platform::open_write(path, false, false);
-  if (fd >= 0) {
-    platform::close_fd(fd);
-    return true;
-  }
+  if (fd >= 0) return platform::close_fd(fd) == 0;
   if (platform::exists(path)) return false;
   fd = platform::open_write(path, true, false);
   if (fd < 0) return false;
-  platform::close_fd(fd);
+  bool closed = platform::close_fd(fd) == 0;
   platform::delete_file(path);
-  return true;
+  return closed;
 }
 
 // The default work directory, when /T does not name one.
@@ -98,6 +95,11 @@ int take_input(const char* argument) {
   unsigned char mark[2];
   int64_t got = platform::read_fd(fd, mark, 2);
   platform::close_fd(fd);
+  if (got < 0) {
+    // Without its first bytes, a wide file would be taken for narrow text.
+    report_error(msg::kReadFailed, sort_job.input_path.c_str());
+    return -1;
+  }
   if (got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
     sort_job.input_bom = "\xFF\xFE";
     // So that the wide option comes first among the options.

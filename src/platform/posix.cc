@@ -21,6 +21,7 @@
 #include <ctime>
 #include <memory>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 
 extern char** environ;
@@ -40,7 +41,7 @@ std::string parent_of(const std::string& path) {
 }
 
 int copy_into_place(const std::string& from, const std::string& to) {
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = open_read(from);
   if (in < 0) return -1;
   struct stat st;
   if (fstat(in, &st) != 0) {
@@ -51,7 +52,7 @@ int copy_into_place(const std::string& from, const std::string& to) {
   std::string tmp = tmp_prefix + "XXXXXX";
   std::vector<char> name(tmp.begin(), tmp.end());
   name.push_back('\0');
-  int out = mkstemp(name.data());
+  int out = fault_injected(FaultKind::kOpen) ? -1 : mkostemp(name.data(), O_CLOEXEC);
   if (out < 0) {
     close(in);
     return -1;
@@ -65,11 +66,14 @@ int copy_into_place(const std::string& from, const std::string& to) {
     if (got <= 0) break;
     if (write_fd(out, buffer.get(), got) != got) ok = false;
   }
-  if (ok && fsync(out) != 0) ok = false;
+  if (ok && (fault_injected(FaultKind::kFsync) || fsync(out) != 0)) ok = false;
   if (ok) fchmod(out, st.st_mode & 07777);
-  if (close(out) != 0) ok = false;
-  close(in);
-  if (ok && rename(name.data(), to.c_str()) != 0) ok = false;
+  if (close_fd(out) != 0) ok = false;
+  close_fd(in);
+  if (ok && (fault_injected(FaultKind::kRename) ||
+             rename(name.data(), to.c_str()) != 0)) {
+    ok = false;
+  }
   if (!ok) {
     unlink(name.data());
     return -1;
@@ -210,6 +214,7 @@ bool is_executable_file(const std::string& path) {
 }
 
 int make_directory(const std::string& path) {
+  if (fault_injected(FaultKind::kMkdir)) return -1;
   return mkdir(path.c_str(), 0777) == 0 ? 0 : -1;
 }
 
@@ -217,6 +222,7 @@ std::string make_unique_directory(const std::string& prefix) {
   std::string pattern = prefix + "XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  if (fault_injected(FaultKind::kMkdir)) return "";
   if (mkdtemp(name.data()) == nullptr) return "";
   return std::string(name.data());
 }
@@ -230,6 +236,7 @@ int delete_file(const std::string& path) {
 }
 
 int move_file(const std::string& from, const std::string& to) {
+  if (fault_injected(FaultKind::kRename)) return -1;
   if (rename(from.c_str(), to.c_str()) == 0) return 0;
   if (errno != EXDEV) return -1;
   return copy_into_place(from, to);
@@ -297,6 +304,7 @@ std::string current_directory() {
 }
 
 int open_read(const std::string& path) {
+  if (fault_injected(FaultKind::kOpen)) return -1;
   return open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
@@ -304,12 +312,14 @@ int open_write(const std::string& path, bool create, bool truncate) {
   int flags = O_WRONLY | O_CLOEXEC;
   if (create) flags |= O_CREAT;
   if (truncate) flags |= O_TRUNC;
+  if (fault_injected(FaultKind::kOpen)) return -1;
   return open(path.c_str(), flags, 0666);
 }
 
 int64_t read_fd(int fd, void* buffer, int64_t n) {
   char* p = static_cast<char*>(buffer);
   int64_t total = 0;
+  if (fault_injected(FaultKind::kRead)) return -1;
   // A single read delivers at most about 2 GiB on Linux; keep reading until
   // the request is met or the file ends.
   while (total < n) {
@@ -327,6 +337,7 @@ int64_t read_fd(int fd, void* buffer, int64_t n) {
 int64_t write_fd(int fd, const void* data, int64_t n) {
   const char* p = static_cast<const char*>(data);
   int64_t done = 0;
+  if (fault_injected(FaultKind::kWrite)) return -1;
   while (done < n) {
     ssize_t put = write(fd, p + done, static_cast<size_t>(n - done));
     if (put < 0) {
@@ -339,7 +350,18 @@ int64_t write_fd(int fd, const void* data, int64_t n) {
   return n;
 }
 
-int close_fd(int fd) { return close(fd) == 0 ? 0 : -1; }
+int close_fd(int fd) {
+  // Only the close of a file being written can lose data.
+  if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY &&
+      fault_injected(FaultKind::kClose)) {
+    // The descriptor is gone all the same, as after a real failed close.
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return close(fd) == 0 ? 0 : -1;
+}
 
 int run_process(const std::vector<std::string>& argv,
                 const std::string& folder) {
@@ -354,6 +376,10 @@ int run_process(const std::vector<std::string>& argv,
   }
   // Whatever this process has buffered goes out before the child writes.
   fflush(nullptr);
+  if (fault_injected(FaultKind::kSpawn)) {
+    posix_spawn_file_actions_destroy(&actions);
+    return -1;
+  }
   pid_t pid;
   int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -371,6 +397,7 @@ int create_unique_file(const std::string& prefix, std::string* path) {
   std::string pattern = prefix + "XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  if (fault_injected(FaultKind::kOpen)) return -1;
   int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return -1;
   *path = name.data();
