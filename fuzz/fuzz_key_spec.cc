@@ -13,12 +13,12 @@
 #include <cstring>
 #include <memory>
 
-#include "options/command_line.h"
 #include "options/key_spec.h"
 #include "options/sort_conditions.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/key_compare.h"
+#include "text/ascii.h"
 
 namespace {
 

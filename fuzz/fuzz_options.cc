@@ -1,4 +1,4 @@
-// Arbitrary words through the option loop of parse_command_line: the
+// Arbitrary words through the command-line phase (read_command_line): the
 // options in all their forms, their values, the key text gathered from the
 // other words and compiled into sort conditions, and the input probe.
 //
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "options/command_line.h"
+#include "driver/driver.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   argv.push_back(nullptr);
 
   reset_sort_job();
-  int r = parse_command_line(static_cast<int>(words.size()), argv.data());
+  int r = read_command_line(static_cast<int>(words.size()), argv.data());
   check(r == 0 || r == -1);
   check(sort_job.condition_count >= 0 && sort_job.condition_count <= kMaxKeys);
   if (r == 0) {

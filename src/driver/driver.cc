@@ -140,6 +140,12 @@ void release_buffers() {
   release_sort_buffers();
 }
 
+int read_command_line(int argc, char** argv) {
+  if (parse_command_line(argc, argv) != 0) return -1;
+  sort_job.build_run = sort_job.wide_mode ? build_run_wide : build_run_narrow;
+  return probe_input();
+}
+
 int run_quarnel(int argc, char** argv) {
   platform::init_locale();
   if (argc < 3) {
@@ -148,7 +154,7 @@ int run_quarnel(int argc, char** argv) {
   }
   print_frame_line(msg::kStart);
   int result = -1;
-  if (parse_command_line(argc, argv) == 0) result = sort_and_place();
+  if (read_command_line(argc, argv) == 0) result = sort_and_place();
   release_buffers();
   print_frame_line(msg::kEnd);
   return result;

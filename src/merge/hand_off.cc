@@ -24,14 +24,8 @@ const unsigned char kListLineEnd[2] = {0x0D, 0x0A};
 
 // The job's own folder, or the work directory when there is none.
 std::string list_path() {
-  // The digest is that of the work directory with its separator, as the
-  // run files' names take it.
-  std::string& work_dir = sort_job.work_dir;
-  if (work_dir.empty() || work_dir.back() != platform::kPathSeparator) {
-    work_dir += platform::kPathSeparator;
-  }
-  std::string folder = sort_job.job_dir.empty() ? work_dir : sort_job.job_dir;
-  if (folder.back() != platform::kPathSeparator) folder += platform::kPathSeparator;
+  const std::string& folder =
+      sort_job.job_dir.empty() ? sort_job.work_dir : sort_job.job_dir;
   char name[32];
   snprintf(name, sizeof(name), "%.20s.def", work_dir_digest());
   return folder + name;

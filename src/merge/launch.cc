@@ -46,8 +46,7 @@ std::string search_program(const std::string& name) {
     // An empty entry would name the current folder by accident; only an
     // explicit "." does.
     if (entry.empty()) continue;
-    if (entry.back() != platform::kPathSeparator) entry += platform::kPathSeparator;
-    std::string candidate = entry + name;
+    std::string candidate = with_trailing_separator(entry) + name;
     if (is_plain_file(candidate)) return candidate;
   }
   fill_module_path();

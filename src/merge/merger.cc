@@ -17,6 +17,7 @@
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/compare.h"
+#include "text/ascii.h"
 #include "text/sjis.h"
 
 namespace quarnel {
@@ -72,8 +73,24 @@ struct Entry {
   bool intermediate = false;
 };
 
-bool wide_mode() { return sort_job.wide_mode == 1; }
-bool with_mark() { return wide_mode() && sort_job.input_bom == std::string(kMark, 2); }
+// The rules of one merge as the loop uses them.
+struct Mode {
+  bool wide = false;
+  bool marked = false;
+  CompareRules compare;
+};
+
+Mode mode_of(const MergeRules& rules) {
+  Mode mode;
+  mode.wide = rules.wide;
+  mode.marked = rules.wide && rules.marked;
+  mode.compare.key_mode = rules.key_mode;
+  mode.compare.line_comparer = rules.ignore_case ? strcmp_nocase : strcmp;
+  mode.compare.field_comparer = rules.ignore_case ? memcmp_nocase : memcmp;
+  mode.compare.conditions = rules.conditions.data();
+  mode.compare.condition_count = static_cast<int32_t>(rules.conditions.size());
+  return mode;
+}
 
 void close_reader(RunReader* r) {
   if (r->fd >= 0) platform::close_fd(r->fd);
@@ -174,7 +191,8 @@ int advance(RunReader* r, bool wide) {
   }
 }
 
-bool open_reader(RunReader* r, const std::string& path, size_t capacity) {
+bool open_reader(RunReader* r, const std::string& path, size_t capacity,
+                 const Mode& mode) {
   r->path = path;
   r->fd = platform::open_read(path);
   if (r->fd < 0) {
@@ -187,7 +205,7 @@ bool open_reader(RunReader* r, const std::string& path, size_t capacity) {
     return false;
   }
   r->capacity = capacity;
-  if (with_mark()) {
+  if (mode.marked) {
     while (!r->at_eof && r->end < 2) {
       if (!fill(r)) return false;
     }
@@ -195,7 +213,7 @@ bool open_reader(RunReader* r, const std::string& path, size_t capacity) {
       r->begin = 2;
     }
   }
-  return advance(r, wide_mode()) >= 0;
+  return advance(r, mode.wide) >= 0;
 }
 
 void flush(OutputSink* s) {
@@ -264,26 +282,30 @@ bool open_sink(OutputSink* s, int fd, const std::string& label, bool convert) {
 // Among equal lines the lower-numbered run's comes first, which makes the
 // order total; a used-up run sorts behind everything.
 inline bool goes_first(const std::vector<RunReader>& runs, int a, int b,
-                       bool wide) {
+                       const Mode& mode) {
   const RunReader& x = runs[static_cast<size_t>(a)];
   const RunReader& y = runs[static_cast<size_t>(b)];
   if (x.exhausted) return false;
   if (y.exhausted) return true;
-  int c = wide ? compare_wide(reinterpret_cast<const uint16_t*>(x.line),
-                              x.length,
-                              reinterpret_cast<const uint16_t*>(y.line),
-                              y.length)
-               : compare_narrow(x.line, x.length, y.line, y.length);
+  int c = mode.wide
+              ? compare_wide(mode.compare,
+                             reinterpret_cast<const uint16_t*>(x.line),
+                             x.length,
+                             reinterpret_cast<const uint16_t*>(y.line),
+                             y.length)
+              : compare_narrow(mode.compare, x.line, x.length, y.line,
+                               y.length);
   return c < 0 || (c == 0 && a < b);
 }
 
 // Merges the open runs into the sink; false after a reported failure.
-bool merge_into(std::vector<RunReader>& runs, OutputSink* sink) {
-  const bool wide = wide_mode();
+bool merge_into(std::vector<RunReader>& runs, OutputSink* sink,
+                const Mode& mode) {
+  const bool wide = mode.wide;
   const int k = static_cast<int>(runs.size());
   const size_t unit = wide ? 2 : 1;
   const char* line_end = wide ? kWideLineEnd : kNarrowLineEnd;
-  if (with_mark()) put(sink, kMark, 2);
+  if (mode.marked) put(sink, kMark, 2);
   if (k == 0) {
     flush(sink);
     return !sink->failed;
@@ -295,7 +317,7 @@ bool merge_into(std::vector<RunReader>& runs, OutputSink* sink) {
   for (int n = k - 1; n >= 1; --n) {
     int a = winner[2 * static_cast<size_t>(n)];
     int b = winner[2 * static_cast<size_t>(n) + 1];
-    bool a_first = goes_first(runs, a, b, wide);
+    bool a_first = goes_first(runs, a, b, mode);
     winner[static_cast<size_t>(n)] = a_first ? a : b;
     loser[static_cast<size_t>(n)] = a_first ? b : a;
   }
@@ -307,7 +329,7 @@ bool merge_into(std::vector<RunReader>& runs, OutputSink* sink) {
     if (advance(&r, wide) < 0) return false;
     int s = top;
     for (int t = (s + k) / 2; t > 0; t /= 2) {
-      if (goes_first(runs, loser[static_cast<size_t>(t)], s, wide)) {
+      if (goes_first(runs, loser[static_cast<size_t>(t)], s, mode)) {
         std::swap(loser[static_cast<size_t>(t)], s);
       }
     }
@@ -320,18 +342,18 @@ bool merge_into(std::vector<RunReader>& runs, OutputSink* sink) {
 // Merges the runs of entries into the descriptor fd.
 bool merge_entries(const std::vector<Entry>& entries, size_t first,
                    size_t count, int fd, const std::string& label,
-                   bool convert, int64_t read_budget) {
+                   bool convert, int64_t read_budget, const Mode& mode) {
   int64_t share = read_budget / static_cast<int64_t>(std::max<size_t>(count, 1));
   size_t capacity = static_cast<size_t>(
       std::clamp(share, kSmallestRunBuffer, kLargestRunBuffer));
   std::vector<RunReader> runs(count);
   bool ok = true;
   for (size_t i = 0; i < count && ok; ++i) {
-    ok = open_reader(&runs[i], entries[first + i].path, capacity);
+    ok = open_reader(&runs[i], entries[first + i].path, capacity, mode);
   }
   OutputSink sink;
   if (ok) ok = open_sink(&sink, fd, label, convert);
-  if (ok) ok = merge_into(runs, &sink);
+  if (ok) ok = merge_into(runs, &sink, mode);
   for (RunReader& r : runs) close_reader(&r);
   return ok;
 }
@@ -351,14 +373,16 @@ void delete_intermediates(const std::vector<Entry>& entries) {
 // A new file in folder, merged from entries[first, first + count).
 bool merge_to_intermediate(const std::vector<Entry>& entries, size_t first,
                            size_t count, const std::string& folder,
-                           int64_t read_budget, Entry* made) {
+                           int64_t read_budget, const Mode& mode,
+                           Entry* made) {
   std::string path;
   int fd = platform::create_unique_file(folder + ".tolvinar-", &path);
   if (fd < 0) {
     report_error(tolvinar_msg::kCannotCreate, (folder + ".tolvinar-").c_str());
     return false;
   }
-  bool ok = merge_entries(entries, first, count, fd, path, false, read_budget);
+  bool ok = merge_entries(entries, first, count, fd, path, false, read_budget,
+                          mode);
   if (platform::close_fd(fd) != 0 && ok) {
     report_error(tolvinar_msg::kWriteFailed, path.c_str());
     ok = false;
@@ -377,7 +401,8 @@ bool merge_to_intermediate(const std::vector<Entry>& entries, size_t first,
 // Keeping the groups consecutive and in place keeps the order of equal
 // lines.
 bool merge_pass(std::vector<Entry>* current, size_t fan_in,
-                const std::string& folder, int64_t read_budget) {
+                const std::string& folder, int64_t read_budget,
+                const Mode& mode) {
   std::vector<Entry> next;
   size_t i = 0;
   bool ok = true;
@@ -386,7 +411,8 @@ bool merge_pass(std::vector<Entry>* current, size_t fan_in,
     size_t total = next.size() + (current->size() - i);
     size_t group = std::min({fan_in, total - fan_in + 1, current->size() - i});
     Entry made;
-    ok = merge_to_intermediate(*current, i, group, folder, read_budget, &made);
+    ok = merge_to_intermediate(*current, i, group, folder, read_budget, mode,
+                               &made);
     if (ok) {
       delete_intermediates(std::vector<Entry>(
           current->begin() + static_cast<std::ptrdiff_t>(i),
@@ -406,11 +432,11 @@ bool merge_pass(std::vector<Entry>* current, size_t fan_in,
 }
 
 bool merge_to_output(const std::vector<Entry>& entries,
-                     const MergeSettings& settings) {
+                     const MergeSettings& settings, const Mode& mode) {
   const int64_t budget = settings.read_budget;
   if (settings.to_stdout) {
     return merge_entries(entries, 0, entries.size(), kStandardOutput, "",
-                         wide_mode(), budget);
+                         mode.wide, budget, mode);
   }
   // The result is complete before it replaces anything at its path. It is
   // made in a private folder beside the output, which a signal removes
@@ -428,7 +454,7 @@ bool merge_to_output(const std::vector<Entry>& entries,
   if (!ok) report_error(tolvinar_msg::kCannotCreate, settings.output.c_str());
   if (ok) {
     ok = merge_entries(entries, 0, entries.size(), fd, settings.output, false,
-                       budget);
+                       budget, mode);
     if (platform::close_fd(fd) != 0 && ok) {
       report_error(tolvinar_msg::kWriteFailed, settings.output.c_str());
       ok = false;
@@ -451,8 +477,20 @@ int32_t fan_in_for_open_limit(int64_t limit) {
   return static_cast<int32_t>(std::min<int64_t>(fan_in, INT32_MAX));
 }
 
-int merge_runs(const std::vector<std::string>& runs,
+MergeRules merge_rules_from_job() {
+  MergeRules rules;
+  rules.wide = sort_job.wide_mode == 1;
+  rules.marked = sort_job.input_bom == std::string(kMark, 2);
+  rules.ignore_case = sort_job.ignore_case != 0;
+  rules.key_mode = sort_job.key_mode != 0;
+  rules.conditions.assign(sort_job.conditions,
+                          sort_job.conditions + sort_job.condition_count);
+  return rules;
+}
+
+int merge_runs(const std::vector<std::string>& runs, const MergeRules& rules,
                const MergeSettings& settings) {
+  const Mode mode = mode_of(rules);
   int64_t budget = std::max(settings.read_budget, kSmallestRunBuffer * 2);
   size_t fan_in;
   if (settings.fan_in > 0) {
@@ -469,12 +507,12 @@ int merge_runs(const std::vector<std::string>& runs,
   const std::string folder =
       runs.empty() ? std::string(platform::kCurrentDirectory) : folder_of(runs[0]);
   while (current.size() > fan_in) {
-    if (!merge_pass(&current, fan_in, folder, budget)) {
+    if (!merge_pass(&current, fan_in, folder, budget, mode)) {
       delete_intermediates(current);
       return kMergeIoFailure;
     }
   }
-  bool ok = merge_to_output(current, settings);
+  bool ok = merge_to_output(current, settings, mode);
   delete_intermediates(current);
   return ok ? kMergeOk : kMergeIoFailure;
 }

@@ -1,6 +1,6 @@
 // The merge program's engine: merges sorted runs (CR LF line ends, wide
-// runs as UTF-16LE) into one output by the comparison rules of the
-// SortJob, a line of a lower-numbered run first among equal lines. More
+// runs as UTF-16LE) into one output by the comparison rules it is given,
+// a line of a lower-numbered run first among equal lines. More
 // runs than may be open at once are merged in passes through intermediate
 // files in the runs' folder.
 #ifndef QUARNEL_MERGE_MERGER_H_
@@ -10,7 +10,26 @@
 #include <string>
 #include <vector>
 
+#include "options/sort_job.h"
+
 namespace quarnel {
+
+// How the runs are read and compared.
+struct MergeRules {
+  bool wide = false;    // UTF-16LE runs and output
+  bool marked = false;  // wide runs and the output begin with FF FE
+  // /I: whole narrow lines and narrow character keys read 'A'..'Z' as
+  // 'a'..'z'; wide text is never folded.
+  bool ignore_case = false;
+  // Key mode: the lines compare by these, in order; else as whole lines.
+  bool key_mode = false;
+  std::vector<SortCondition> conditions;
+};
+
+// The rules the SortJob holds once its mode, case rule and conditions are
+// set: wide_mode, input_bom (FF FE makes wide runs marked), ignore_case,
+// key_mode and the conditions.
+MergeRules merge_rules_from_job();
 
 struct MergeSettings {
   // The output path; ignored when to_stdout is set. A file output is
@@ -29,11 +48,8 @@ inline constexpr int kMergeBadArguments = 1;
 inline constexpr int kMergeIoFailure = 2;
 
 // kMergeOk, or kMergeIoFailure after a reported failure; no output file is
-// touched then and no intermediate file is left. Mode and rules come from
-// sort_job: wide_mode, input_bom (FF FE: every run and the output begin
-// with the mark), key_mode with its conditions, line_comparer and
-// field_comparer.
-int merge_runs(const std::vector<std::string>& runs,
+// touched then and no intermediate file is left.
+int merge_runs(const std::vector<std::string>& runs, const MergeRules& rules,
                const MergeSettings& settings);
 
 // How many runs may be merged at once under the open-file limit.

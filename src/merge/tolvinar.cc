@@ -1,9 +1,7 @@
 // Tolvinar's command line: it sets up the SortJob as Quarnel's options
-// would (mode, case rule, comparers, the key text compiled into sort
-// conditions), reads the list and hands the runs to the merge.
+// would (mode, case rule, the key text compiled into sort conditions),
+// takes the merge's rules from it, reads the list and hands the runs over.
 #include "merge/tolvinar.h"
-
-#include <strings.h>
 
 #include <cstring>
 #include <memory>
@@ -11,10 +9,10 @@
 #include "console/console.h"
 #include "merge/merger.h"
 #include "merge/tolvinar_messages.h"
-#include "options/command_line.h"
 #include "options/sort_conditions.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -24,7 +22,7 @@ constexpr const char* kProgramName = "Tolvinar";
 constexpr const char* kStdoutName = "stdout";
 
 bool same_option(const char* word, const char* option) {
-  return strcasecmp(word, option) == 0;
+  return strcmp_nocase(word, option) == 0;
 }
 
 // false when the file cannot be read.
@@ -114,9 +112,8 @@ int run_tolvinar(int argc, char** argv) {
   sort_job.wide_mode = (narrow_wide || marked_wide) ? 1 : 0;
   sort_job.input_bom = marked_wide ? std::string("\xFF\xFE", 2) : std::string();
   sort_job.ignore_case = ignore_case ? 1 : 0;
-  sort_job.line_comparer = ignore_case ? strcmp_nocase : strcmp;
-  sort_job.field_comparer = ignore_case ? memcmp_nocase : memcmp;
   if (have_key && compile_key_text(key_text) != 0) return kMergeBadArguments;
+  const MergeRules rules = merge_rules_from_job();
 
   std::string contents;
   if (!read_whole_file(list_path, &contents)) {
@@ -128,7 +125,7 @@ int run_tolvinar(int argc, char** argv) {
     report_error(tolvinar_msg::kListEmpty, list_path.c_str());
     return kMergeIoFailure;
   }
-  return merge_runs(runs, settings);
+  return merge_runs(runs, rules, settings);
 }
 
 }  // namespace quarnel

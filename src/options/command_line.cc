@@ -11,8 +11,7 @@
 #include "options/sort_conditions.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
-#include "sort/memory_plan.h"
-#include "sort/run_builder.h"
+#include "text/ascii.h"
 #include "text/sjis.h"
 
 namespace quarnel {
@@ -142,14 +141,13 @@ int read_options() {
                                 platform::is_directory(token);
     if (awaited_folder) {
       state = OptionState::kKeyText;
-      sort_job.work_dir = token;
-      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+      sort_job.work_dir = with_trailing_separator(token);
+      report_info(msg::kWorkDir, token);
     } else if (is_option(token, kWideForms)) {
       // A repeated wide option changes nothing, not even an awaited value.
       if (sort_job.wide_mode == 0) {
         sort_job.wide_mode = 1;
         report_info(msg::kWide);
-        sort_job.build_run = build_run_wide;
         state = OptionState::kKeyText;
       }
     } else if (is_option(token, kMemoryForms)) {
@@ -171,12 +169,12 @@ int read_options() {
       }
     } else if (state == OptionState::kWorkDirValue) {
       state = OptionState::kKeyText;
-      sort_job.work_dir = token;
-      if (!platform::is_directory(sort_job.work_dir)) {
-        report_error(msg::kNotDirectory, sort_job.work_dir.c_str());
+      sort_job.work_dir = with_trailing_separator(token);
+      if (!platform::is_directory(token)) {
+        report_error(msg::kNotDirectory, token);
         return -1;
       }
-      report_info(msg::kWorkDir, sort_job.work_dir.c_str());
+      report_info(msg::kWorkDir, token);
     } else {
       append(sort_job.key_text.get(), token);
     }
@@ -212,7 +210,6 @@ int parse_command_line(int argc, char** argv) {
   sort_job.option_text[0] = '\0';
   sort_job.key_text[0] = '\0';
   sort_job.token_buffer[0] = '\0';
-  sort_job.build_run = build_run_narrow;
   sort_job.line_comparer = strcmp;
   sort_job.field_comparer = memcmp;
 
@@ -222,7 +219,7 @@ int parse_command_line(int argc, char** argv) {
     append(sort_job.option_text.get(), argv[i]);
     append(sort_job.option_text.get(), " ");
   }
-  sort_job.work_dir = default_work_dir();
+  sort_job.work_dir = with_trailing_separator(default_work_dir());
 
   if (read_options() != 0) return -1;
 
@@ -235,7 +232,7 @@ int parse_command_line(int argc, char** argv) {
     sort_job.key_mode = 1;
     if (build_sort_conditions() != 0) return -1;
   }
-  return probe_input();
+  return 0;
 }
 
 }  // namespace quarnel

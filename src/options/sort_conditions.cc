@@ -6,6 +6,7 @@
 #include "console/messages.h"
 #include "options/key_spec.h"
 #include "options/sort_job.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -22,26 +23,13 @@ constexpr Word kTypeWords[] = {
 constexpr Word kOrderWords[] = {
     {"Ascending", 'A'}, {"A", 'A'}, {"Descending", 'D'}, {"D", 'D'}};
 
-unsigned char fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
-bool same_word(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char x = fold(static_cast<unsigned char>(*a));
-    unsigned char y = fold(static_cast<unsigned char>(*b));
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
-
 // The letter of a word; the default when the field is empty, 0 when the
 // word is not known.
 template <size_t N>
 char look_up(const char* field, const Word (&words)[N], char empty) {
   if (field[0] == '\0') return empty;
   for (const Word& w : words) {
-    if (same_word(field, w.text)) return w.letter;
+    if (strcmp_nocase(field, w.text) == 0) return w.letter;
   }
   return 0;
 }

@@ -50,9 +50,9 @@ struct SortJob {
   int32_t key_mode = 0;
   std::string input_bom;     // empty, or the two bytes FF FE
   int64_t memory_limit = 0;  // /M bytes, then the chosen budget
-  std::string work_dir;      // ends with '/' once run names are formed
+  std::string work_dir;      // ends with the path separator
 
-  RunBuilder build_run = nullptr;
+  RunBuilder build_run = nullptr;  // the mode's, chosen after the command line
   LineComparer line_comparer = nullptr;
   FieldComparer field_comparer = nullptr;
 

@@ -2,29 +2,55 @@
 
 #include <cstring>
 
-#include "options/command_line.h"
 #include "options/sort_job.h"
 #include "sort/key_compare.h"
 #include "sort/run_builder.h"
 
 namespace quarnel {
 
+namespace {
+
+inline int sign(int r) { return r > 0 ? 1 : (r < 0 ? -1 : 0); }
+
+// Code-unit order up to the first difference, or equal when both reach
+// their terminating zero together.
+inline int compare_units(const uint16_t* a, const uint16_t* b) {
+  for (;; ++a, ++b) {
+    if (*a != *b) return *a < *b ? -1 : 1;
+    if (*a == 0) return 0;
+  }
+}
+
+}  // namespace
+
 int compare_narrow(const char* a, int32_t length_a, const char* b,
                    int32_t length_b) {
   if (sort_job.key_mode) return compare_keys_narrow(a, length_a, b, length_b);
-  int r = sort_job.line_comparer(a, b);
-  return r > 0 ? 1 : (r < 0 ? -1 : 0);
+  return sign(sort_job.line_comparer(a, b));
 }
 
 int compare_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
                  int32_t length_b) {
   if (sort_job.key_mode) return compare_keys_wide(a, length_a, b, length_b);
-  // Code-unit order up to the first difference, or equal when both reach
-  // their terminating zero together.
-  for (;; ++a, ++b) {
-    if (*a != *b) return *a < *b ? -1 : 1;
-    if (*a == 0) return 0;
+  return compare_units(a, b);
+}
+
+int compare_narrow(const CompareRules& rules, const char* a, int32_t length_a,
+                   const char* b, int32_t length_b) {
+  if (rules.key_mode) {
+    return compare_keys_narrow(a, length_a, b, length_b, rules.conditions,
+                               rules.condition_count, rules.field_comparer);
   }
+  return sign(rules.line_comparer(a, b));
+}
+
+int compare_wide(const CompareRules& rules, const uint16_t* a,
+                 int32_t length_a, const uint16_t* b, int32_t length_b) {
+  if (rules.key_mode) {
+    return compare_keys_wide(a, length_a, b, length_b, rules.conditions,
+                             rules.condition_count);
+  }
+  return compare_units(a, b);
 }
 
 int compare_lines_narrow(int32_t a, int32_t b) {

@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "options/command_line.h"
+#include "options/sort_job.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -21,6 +22,21 @@ int compare_narrow(const char* a, int32_t length_a, const char* b,
                    int32_t length_b);
 int compare_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
                  int32_t length_b);
+
+// The same rules as a value, for the merge program's engine, which is
+// handed them rather than reading the SortJob. The conditions are the
+// caller's and outlive every comparison.
+struct CompareRules {
+  bool key_mode = false;
+  LineComparer line_comparer = nullptr;    // whole narrow lines
+  FieldComparer field_comparer = nullptr;  // narrow character keys
+  const SortCondition* conditions = nullptr;
+  int32_t condition_count = 0;
+};
+int compare_narrow(const CompareRules& rules, const char* a, int32_t length_a,
+                   const char* b, int32_t length_b);
+int compare_wide(const CompareRules& rules, const uint16_t* a,
+                 int32_t length_a, const uint16_t* b, int32_t length_b);
 
 // The same for two entries of the LineTable.
 int compare_lines_narrow(int32_t a, int32_t b);

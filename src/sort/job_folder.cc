@@ -14,10 +14,7 @@
 namespace quarnel {
 
 int make_job_folder() {
-  std::string work_dir = sort_job.work_dir;
-  if (work_dir.empty() || work_dir.back() != platform::kPathSeparator) {
-    work_dir += platform::kPathSeparator;
-  }
+  const std::string& work_dir = sort_job.work_dir;
   // The writer used to make a missing work directory on the first run;
   // the folder needs it now.
   make_directories(work_dir.c_str());

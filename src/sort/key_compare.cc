@@ -89,15 +89,15 @@ namespace {
 // A character field: narrow bytes through the comparer /I chose (its
 // arguments swapped for a descending key), wide units in plain unsigned
 // order, never folded.
-int compare_text(const char* fa, const char* fb, int64_t n, char order) {
-  int r = order == 'A'
-              ? sort_job.field_comparer(fa, fb, static_cast<size_t>(n))
-              : sort_job.field_comparer(fb, fa, static_cast<size_t>(n));
+int compare_text(const char* fa, const char* fb, int64_t n, char order,
+                 FieldComparer field_comparer) {
+  int r = order == 'A' ? field_comparer(fa, fb, static_cast<size_t>(n))
+                       : field_comparer(fb, fa, static_cast<size_t>(n));
   return r > 0 ? 1 : (r < 0 ? -1 : 0);
 }
 
 int compare_text(const uint16_t* fa, const uint16_t* fb, int64_t n,
-                 char order) {
+                 char order, FieldComparer) {
   for (int64_t k = 0; k < n; ++k) {
     if (fa[k] != fb[k]) return ordered(fa[k] < fb[k] ? -1 : 1, order);
   }
@@ -106,11 +106,11 @@ int compare_text(const uint16_t* fa, const uint16_t* fb, int64_t n,
 
 template <typename Unit>
 int compare_keys(const Unit* a, int32_t length_a, const Unit* b,
-                 int32_t length_b) {
+                 int32_t length_b, const SortCondition* conditions,
+                 int32_t count, FieldComparer field_comparer) {
   const int64_t m = length_a < length_b ? length_a : length_b;
-  const int count = sort_job.condition_count;
   for (int i = 0; i < count; ++i) {
-    const SortCondition& c = sort_job.conditions[i];
+    const SortCondition& c = conditions[i];
     int64_t n = fitted_count(c.start, c.length, m);
     if (n == 0) {
       // The field starts behind the shorter line's terminator.
@@ -122,7 +122,7 @@ int compare_keys(const Unit* a, int32_t length_a, const Unit* b,
     const Unit* fa = a + (c.start - 1);
     const Unit* fb = b + (c.start - 1);
     int r = c.type == 'S'
-                ? compare_text(fa, fb, n, c.order)
+                ? compare_text(fa, fb, n, c.order, field_comparer)
                 : compare_numbers(fa, fb, static_cast<int32_t>(n), c.order);
     if (r != 0) return r;
   }
@@ -133,12 +133,27 @@ int compare_keys(const Unit* a, int32_t length_a, const Unit* b,
 
 int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
                         int32_t length_b) {
-  return compare_keys(a, length_a, b, length_b);
+  return compare_keys(a, length_a, b, length_b, sort_job.conditions,
+                      sort_job.condition_count, sort_job.field_comparer);
 }
 
 int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
                       int32_t length_b) {
-  return compare_keys(a, length_a, b, length_b);
+  return compare_keys(a, length_a, b, length_b, sort_job.conditions,
+                      sort_job.condition_count, sort_job.field_comparer);
+}
+
+int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
+                        int32_t length_b, const SortCondition* conditions,
+                        int32_t count, FieldComparer field_comparer) {
+  return compare_keys(a, length_a, b, length_b, conditions, count,
+                      field_comparer);
+}
+
+int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
+                      int32_t length_b, const SortCondition* conditions,
+                      int32_t count) {
+  return compare_keys(a, length_a, b, length_b, conditions, count, nullptr);
 }
 
 }  // namespace quarnel

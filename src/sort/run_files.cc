@@ -65,17 +65,11 @@ const char* work_dir_digest() {
 
 const char* run_file_name(int32_t run_index) {
   static std::string name;
-  std::string& work_dir = sort_job.work_dir;
-  // Only the last byte is looked at: the separator never is the second
-  // byte of a double-byte character here.
-  if (work_dir.empty() || work_dir.back() != platform::kPathSeparator) {
-    work_dir += platform::kPathSeparator;
-  }
   const char* path = sort_job.input_path.c_str();
   const char* last = find_last_separator(path);
   const char* base = last == nullptr ? path : last + 1;
   const std::string& folder =
-      sort_job.job_dir.empty() ? work_dir : sort_job.job_dir;
+      sort_job.job_dir.empty() ? sort_job.work_dir : sort_job.job_dir;
 
   char tail[64];
   snprintf(tail, sizeof(tail), "%.16s%.32s.%03d", work_dir_digest(), base,

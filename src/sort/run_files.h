@@ -10,7 +10,8 @@ namespace quarnel {
 // "%s%.16s%.32s.%03d": the job's folder, the digest, the input's base name
 // and the run number. Valid until the next call.
 const char* run_file_name(int32_t run_index);
-// The 32 uppercase hex digits of the MD5 digest of work_dir.
+// The 32 uppercase hex digits of the MD5 digest of work_dir (with its
+// trailing separator).
 const char* work_dir_digest();
 
 int write_run_narrow(int32_t line_count, int32_t run_index);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -11,10 +12,6 @@ namespace {
 
 bool lead(unsigned char c) {
   return system_text_has_lead_bytes() && is_sjis_lead_byte(c);
-}
-
-unsigned char fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
 
 bool in_set(unsigned char c, const char* set) {
@@ -94,6 +91,15 @@ const char* find_last_separator(const char* path) {
   return find_last_separator(path, platform::kPathSeparator);
 }
 
+std::string with_trailing_separator(const std::string& folder) {
+  // Only the last byte is looked at: the separator is never the second
+  // byte of a double-byte character.
+  if (!folder.empty() && folder.back() == platform::kPathSeparator) {
+    return folder;
+  }
+  return folder + platform::kPathSeparator;
+}
+
 const char* find_text_nocase(const char* text, const char* word) {
   if (text == nullptr || word == nullptr || *text == '\0' || *word == '\0') {
     return nullptr;
@@ -120,7 +126,7 @@ const char* find_text_nocase(const char* text, const char* word) {
         t += 2;
         w += 2;
       } else {
-        if (fold(c) != fold(static_cast<unsigned char>(word[w]))) {
+        if (fold_ascii(c) != fold_ascii(static_cast<unsigned char>(word[w]))) {
           matched = false;
           break;
         }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quarnel {
 
@@ -32,6 +33,10 @@ const char* next_token(const char* source, char* output,
 // The last separator of path that is a character of its own, or null.
 const char* find_last_separator(const char* path, char separator);
 const char* find_last_separator(const char* path);
+
+// A folder's path as file names are appended to it: with the system's
+// separator behind it, unless it ends in one already.
+std::string with_trailing_separator(const std::string& folder);
 
 // First occurrence of word in text, ASCII letters matching in either case,
 // trying only character boundaries; null when absent or either is empty.

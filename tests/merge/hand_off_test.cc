@@ -13,6 +13,7 @@
 #include "sort/output_file.h"
 #include "sort/run_files.h"
 #include "support/test_util.h"
+#include "text/sjis.h"
 
 namespace quarnel {
 namespace {
@@ -115,7 +116,7 @@ TEST_F(HandOffTest, WideWithoutMarkAndIgnoreCaseAlone) {
 TEST_F(HandOffTest, ListInTheWorkDirectoryWhenThereIsNoJobFolder) {
   install_merge_program(0);
   sort_job.job_dir.clear();
-  sort_job.work_dir = dir_.file("work");  // no separator yet
+  sort_job.work_dir = with_trailing_separator(dir_.file("work"));
   EXPECT_EQ(hand_to_merge(), 0);
   std::string expected =
       dir_.file("work/") + std::string(work_dir_digest()).substr(0, 20) + ".def";

@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include "options/command_line.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/compare.h"
 #include "support/test_util.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 namespace {
@@ -116,7 +116,7 @@ int merge_into_file(const std::vector<std::string>& paths,
   MergeSettings settings;
   settings.output = output;
   settings.fan_in = fan_in;
-  return merge_runs(paths, settings);
+  return merge_runs(paths, merge_rules_from_job(), settings);
 }
 
 TEST(MergeRuns, EqualLinesComeFromTheLowerRunFirst) {
@@ -192,7 +192,7 @@ TEST(MergeRuns, LinesLongerThanTheReadBufferGrowIt) {
   MergeSettings settings;
   settings.output = dir.file("out");
   settings.read_budget = 1;  // the smallest buffers
-  ASSERT_EQ(merge_runs(paths, settings), kMergeOk);
+  ASSERT_EQ(merge_runs(paths, merge_rules_from_job(), settings), kMergeOk);
   EXPECT_EQ(read_file(dir.file("out")), narrow_file({long_a, long_b, "c"}));
 }
 

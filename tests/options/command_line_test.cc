@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "options/sort_job.h"
 #include "sort/run_builder.h"
 #include "support/test_util.h"
@@ -19,7 +20,7 @@ using testing::TempDir;
 using testing::file_exists;
 using testing::write_file;
 
-// Runs parse_command_line on "Quarnel input output" and the given words.
+// Runs the command-line phase on "Quarnel input output" and the given words.
 class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -42,7 +43,7 @@ class CommandLine : public ::testing::Test {
     std::vector<char*> argv;
     for (std::string& a : args_) argv.push_back(a.data());
     argv.push_back(nullptr);
-    return parse_command_line(static_cast<int>(args_.size()), argv.data());
+    return read_command_line(static_cast<int>(args_.size()), argv.data());
   }
   std::string key_text() const { return sort_job.key_text.get(); }
 
@@ -87,7 +88,7 @@ TEST_F(CommandLine, OptionsSetModeAndComparers) {
   EXPECT_EQ(sort_job.memory_limit, 7000000);
   EXPECT_EQ(sort_job.ignore_case, 1);
   EXPECT_EQ(sort_job.wide_mode, 1);
-  EXPECT_EQ(sort_job.work_dir, dir_.path());
+  EXPECT_EQ(sort_job.work_dir, dir_.path() + "/");
   EXPECT_TRUE(key_text().empty());
 }
 
@@ -114,7 +115,7 @@ TEST_F(CommandLine, OptionNamesInterruptAwaitedValues) {
   // The /T takes over from /M; 5 is key text.
   EXPECT_EQ(parse({"/M", "/T", dir_.path(), "5"}), -1);
   EXPECT_EQ(sort_job.memory_limit, 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path());
+  EXPECT_EQ(sort_job.work_dir, dir_.path() + "/");
   EXPECT_EQ(key_text(), "5");
   EXPECT_EQ(sort_job.key_mode, 1);
 
@@ -127,15 +128,15 @@ TEST_F(CommandLine, AwaitedWorkFolderThatSpellsAnOptionIsTheFolder) {
   // /tmp reads as the option /Tmp, but where a folder is awaited and /tmp
   // is one, it is the folder.
   ASSERT_EQ(parse({"/T", "/tmp", "(1,2)"}), 0);
-  EXPECT_EQ(sort_job.work_dir, "/tmp");
+  EXPECT_EQ(sort_job.work_dir, "/tmp/");
   EXPECT_EQ(key_text(), "(1,2)");
   // Anywhere else it is still the option, which then awaits its value.
   ASSERT_EQ(parse({"/tmp", dir_.path()}), 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path());
+  EXPECT_EQ(sort_job.work_dir, dir_.path() + "/");
   // After /M the option name still wins over an awaited memory value.
   EXPECT_EQ(parse({"/M", "/tmp", dir_.path(), "5"}), -1);
   EXPECT_EQ(sort_job.memory_limit, 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path());
+  EXPECT_EQ(sort_job.work_dir, dir_.path() + "/");
 }
 
 TEST_F(CommandLine, RepeatedWideOptionKeepsTheAwaitedValue) {
@@ -175,17 +176,17 @@ TEST_F(CommandLine, WorkDirFromOptionThenEnvironment) {
   setenv("TMP", "/from/tmp", 1);
   setenv("TMPDIR", "/from/tmpdir", 1);
   ASSERT_EQ(parse({}), 0);
-  EXPECT_EQ(sort_job.work_dir, "/from/tmp");
+  EXPECT_EQ(sort_job.work_dir, "/from/tmp/");
   ASSERT_EQ(parse({"/T", dir_.path(), "/T", other}), 0);
-  EXPECT_EQ(sort_job.work_dir, other);
+  EXPECT_EQ(sort_job.work_dir, other + "/");
   unsetenv("TMP");
   ASSERT_EQ(parse({}), 0);
-  EXPECT_EQ(sort_job.work_dir, "/from/tmpdir");
+  EXPECT_EQ(sort_job.work_dir, "/from/tmpdir/");
   unsetenv("TMPDIR");
   ASSERT_EQ(parse({}), 0);
-  EXPECT_EQ(sort_job.work_dir, "/tmp");
+  EXPECT_EQ(sort_job.work_dir, "/tmp/");
   EXPECT_EQ(parse({"/T", input_}), -1);
-  EXPECT_EQ(sort_job.work_dir, input_);
+  EXPECT_EQ(sort_job.work_dir, input_ + "/");
 
   if (saved_tmp) setenv("TMP", tmp_value.c_str(), 1);
   if (saved_tmpdir) setenv("TMPDIR", tmpdir_value.c_str(), 1);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "options/command_line.h"
 #include "options/sort_job.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 namespace {

@@ -12,6 +12,7 @@
 #include "sort/output_file.h"
 #include "sort/run_files.h"
 #include "support/test_util.h"
+#include "text/sjis.h"
 
 namespace quarnel {
 namespace {
@@ -31,7 +32,7 @@ class JobFolderTest : public ::testing::Test {
 
 TEST_F(JobFolderTest, EachJobGetsItsOwnFolderAndLeavesNothingBehind) {
   TempDir work;
-  sort_job.work_dir = work.path();
+  sort_job.work_dir = with_trailing_separator(work.path());
   sort_job.input_path = "/a/sales.txt";
   ASSERT_EQ(make_job_folder(), 0);
   const std::string first = sort_job.job_dir;
@@ -65,7 +66,7 @@ TEST_F(JobFolderTest, EachJobGetsItsOwnFolderAndLeavesNothingBehind) {
 
 TEST_F(JobFolderTest, MissingWorkDirectoryIsMadeAndAnUnusableOneIsReported) {
   TempDir work;
-  sort_job.work_dir = work.path() + "/made/here";
+  sort_job.work_dir = with_trailing_separator(work.path() + "/made/here");
   ASSERT_EQ(make_job_folder(), 0);
   EXPECT_TRUE(platform::is_directory(sort_job.job_dir));
   remove_job_folder();
@@ -86,7 +87,7 @@ int end_child_by(int signal_number, const std::string& work, bool ignored) {
   if (pid == 0) {
     if (ignored) signal(signal_number, SIG_IGN);
     reset_sort_job();
-    sort_job.work_dir = work;
+    sort_job.work_dir = with_trailing_separator(work);
     sort_job.input_path = "in.txt";
     if (make_job_folder() != 0) _exit(10);
     close_output_file();
@@ -125,7 +126,7 @@ TEST_F(JobFolderTest, HandlersThatWereThereComeBack) {
   own.sa_handler = own_handler;
   sigemptyset(&own.sa_mask);
   ASSERT_EQ(sigaction(SIGTERM, &own, &before), 0);
-  sort_job.work_dir = work.path();
+  sort_job.work_dir = with_trailing_separator(work.path());
   ASSERT_EQ(make_job_folder(), 0);
   remove_job_folder();
   g_own_handler_ran = 0;

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "options/command_line.h"
 #include "options/sort_job.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 namespace {

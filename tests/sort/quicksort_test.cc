@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "options/command_line.h"
 #include "options/sort_job.h"
 #include "sort/compare.h"
 #include "sort/run_builder.h"
 #include "support/killer_input.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 namespace {

@@ -9,6 +9,7 @@
 #include "sort/output_file.h"
 #include "sort/run_builder.h"
 #include "support/test_util.h"
+#include "text/sjis.h"
 
 namespace quarnel {
 namespace {
@@ -46,7 +47,7 @@ class RunFilesTest : public ::testing::Test {
 };
 
 TEST_F(RunFilesTest, NameIsFolderDigestBaseNameAndNumber) {
-  sort_job.work_dir = "/tmp/x";
+  sort_job.work_dir = with_trailing_separator("/tmp/x");
   sort_job.input_path = "/data/in/sales.txt";
   // MD5 of the seven bytes "/tmp/x/".
   EXPECT_EQ(std::string(run_file_name(0)), "/tmp/x/B122CF74A67FFA45sales.txt.000");
@@ -55,7 +56,7 @@ TEST_F(RunFilesTest, NameIsFolderDigestBaseNameAndNumber) {
   EXPECT_EQ(std::string(run_file_name(7)), "/tmp/x/B122CF74A67FFA45sales.txt.007");
   EXPECT_EQ(std::string(run_file_name(1000)), "/tmp/x/B122CF74A67FFA45sales.txt.1000");
   // A separator already there is not doubled.
-  EXPECT_EQ(sort_job.work_dir, "/tmp/x/");
+  EXPECT_EQ(with_trailing_separator(sort_job.work_dir), "/tmp/x/");
 
   // The job's own folder holds the runs; the digest stays the work
   // directory's.
@@ -65,7 +66,7 @@ TEST_F(RunFilesTest, NameIsFolderDigestBaseNameAndNumber) {
 }
 
 TEST_F(RunFilesTest, BaseNameIsCutAt32BytesOrIsTheWholePath) {
-  sort_job.work_dir = "C:\\TEMP\\";
+  sort_job.work_dir = with_trailing_separator("C:\\TEMP\\");
   sort_job.input_path = "relative-name.txt";
   std::string name = run_file_name(0);
   // The backslash is no separator here: a '/' is appended after it.
@@ -87,7 +88,7 @@ TEST_F(RunFilesTest, BaseNameIsCutAt32BytesOrIsTheWholePath) {
 
 TEST_F(RunFilesTest, NarrowRunEndsEveryLineWithCrLf) {
   TempDir dir;
-  sort_job.work_dir = dir.path();
+  sort_job.work_dir = with_trailing_separator(dir.path());
   sort_job.input_path = "in.txt";
   set_lines({"banana", "", std::string("a\0b", 3), "cherry"}, 1);
   EXPECT_EQ(write_run_narrow(4, 0), 0);
@@ -107,7 +108,7 @@ TEST_F(RunFilesTest, NarrowRunEndsEveryLineWithCrLf) {
 
 TEST_F(RunFilesTest, WideRunHasTheMarkAndWideLineEnds) {
   TempDir dir;
-  sort_job.work_dir = dir.path();
+  sort_job.work_dir = with_trailing_separator(dir.path());
   sort_job.input_path = "in.txt";
   sort_job.input_bom = "\xFF\xFE";
   set_lines({std::string("A\0B\0", 4), "", std::string("\xA2\x30", 2)}, 2);
@@ -129,7 +130,7 @@ TEST_F(RunFilesTest, WideRunHasTheMarkAndWideLineEnds) {
 
 TEST_F(RunFilesTest, MissingWorkDirectoryIsMade) {
   TempDir dir;
-  sort_job.work_dir = dir.path() + "/not/yet";
+  sort_job.work_dir = with_trailing_separator(dir.path() + "/not/yet");
   sort_job.input_path = "in.txt";
   set_lines({"x"}, 1);
   write_run_narrow(1, 0);

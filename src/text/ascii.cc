@@ -1,26 +1,15 @@
-// The comparers that /I selects: the plain ones with 'A'..'Z' read as
-// 'a'..'z', byte by byte, whatever the double-byte characters (a trail
-// byte in that range is folded too).
-#include <cstring>
+#include "text/ascii.h"
 
-#include "options/command_line.h"
+#include <cstddef>
 
 namespace quarnel {
-
-namespace {
-
-inline unsigned char fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
-}  // namespace
 
 int strcmp_nocase(const char* a, const char* b) {
   const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
   const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
   for (;; ++x, ++y) {
-    unsigned char p = fold(*x);
-    unsigned char q = fold(*y);
+    unsigned char p = fold_ascii(*x);
+    unsigned char q = fold_ascii(*y);
     if (p != q) return p < q ? -1 : 1;
     if (p == 0) return 0;
   }
@@ -30,8 +19,8 @@ int memcmp_nocase(const void* a, const void* b, size_t n) {
   const unsigned char* x = static_cast<const unsigned char*>(a);
   const unsigned char* y = static_cast<const unsigned char*>(b);
   for (size_t i = 0; i < n; ++i) {
-    unsigned char p = fold(x[i]);
-    unsigned char q = fold(y[i]);
+    unsigned char p = fold_ascii(x[i]);
+    unsigned char q = fold_ascii(y[i]);
     if (p != q) return p < q ? -1 : 1;
   }
   return 0;
