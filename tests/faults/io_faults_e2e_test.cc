@@ -4,12 +4,16 @@
 // as it was, and nothing left behind in the work folder or beside the
 // output. The calls are counted first with a job that succeeds.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <random>
@@ -19,6 +23,8 @@
 #include <vector>
 
 #include "support/test_util.h"
+
+extern char** environ;
 
 namespace quarnel::testing {
 namespace {
@@ -258,6 +264,47 @@ TEST_F(IoFaults, MergeToStandardOutputWide) {
 TEST_F(IoFaults, TolvinarToAFile) { check_every_fault(Job{.tolvinar_alone = true}); }
 TEST_F(IoFaults, TolvinarToStandardOutputWide) {
   check_every_fault(Job{.wide = true, .to_stdout = true, .tolvinar_alone = true});
+}
+
+// A real full disk behind standard output, one run and merged alike: the
+// job fails with the message, whatever the build.
+TEST(StandardOutput, FullDiskFailsTheJob) {
+  TempDir dir;
+  write_file(dir.file("in.txt"), input_text(2500000, false));
+  for (bool merged : {false, true}) {
+    std::vector<std::string> argv = {built_program("Quarnel"), dir.file("in.txt"),
+                                     "stdout", "/T", dir.path()};
+    if (merged) argv.insert(argv.end(), {"/M", "1"});
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+    std::string err_path = dir.file("err");
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> env = {"LC_ALL=C"};
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (strncmp(*e, "LC_ALL=", 7) != 0) env.push_back(*e);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 255) << (merged ? "merged" : "one run");
+    // "標準出力に書き込めません" in Shift_JIS, the C locale's console text.
+    EXPECT_NE(read_file(err_path).find(to_cp932("標準出力に書き込めません")),
+              std::string::npos)
+        << read_file(err_path);
+    std::remove(err_path.c_str());
+    EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"in.txt"});
+  }
 }
 
 }  // namespace
