@@ -70,12 +70,7 @@ bool ends_in_lead_byte(const std::string& text) {
 
 void show_usage(const char* program_name) {
   fill_module_path();
-  const char* last = find_last_separator(module_path.c_str());
-  std::string manual =
-      last == nullptr
-          ? std::string()
-          : module_path.substr(0, static_cast<size_t>(last - module_path.c_str()) + 1);
-  manual += "Jman.doc";
+  std::string manual = folder_of(module_path) + "Jman.doc";
   FILE* f = fopen(manual.c_str(), "rb");
   if (f == nullptr) {
     report_error(msg::kNotFound, manual.c_str());

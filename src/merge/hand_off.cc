@@ -38,15 +38,9 @@ void write_list(const std::string& path) {
     std::string run = run_file_name(i);
     int r = write_buffered(path.c_str(), run.data(),
                            static_cast<int32_t>(run.size()));
-    if (needs_open) {
-      make_directories(directory_of(path.c_str()));
-      if (open_output_file(path.c_str()) == nullptr) {
-        report_info(msg::kCannotOpenForWrite, path.c_str());
-        fflush(stderr);
-        sort_job.failed = 1;
-        break;
-      }
-      needs_open = false;
+    if (retry_failed_open(path.c_str()) != 0) {
+      sort_job.failed = 1;
+      break;
     }
     append_line_end(kListLineEnd, 2);
     if (r < 0) {

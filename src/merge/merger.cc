@@ -358,12 +358,6 @@ bool merge_entries(const std::vector<Entry>& entries, size_t first,
   return ok;
 }
 
-std::string folder_of(const std::string& path) {
-  const char* last = find_last_separator(path.c_str());
-  if (last == nullptr) return platform::kCurrentDirectory;
-  return path.substr(0, static_cast<size_t>(last - path.c_str()) + 1);
-}
-
 void delete_intermediates(const std::vector<Entry>& entries) {
   for (const Entry& e : entries) {
     if (e.intermediate) platform::delete_file(e.path);

@@ -31,29 +31,6 @@ bool is_option(const char* token, const char* const (&forms)[N]) {
   return false;
 }
 
-// The /M number: leading white space, a sign, then digits up to the first
-// other character; no digits is 0, and a value beyond 32 bits is held at
-// the nearest limit.
-int32_t read_decimal(const char* text) {
-  const char* p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' ||
-         *p == '\r') {
-    ++p;
-  }
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = (*p == '-');
-    ++p;
-  }
-  const int64_t beyond = int64_t{INT32_MAX} + 1;
-  int64_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = std::min(value * 10 + (*p - '0'), beyond);
-  }
-  if (negative) return static_cast<int32_t>(-value);
-  return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
-}
-
 // Appends text to a NUL-terminated buffer that was sized for it.
 void append(char* buffer, const char* text) {
   size_t at = strlen(buffer);
@@ -161,7 +138,7 @@ int read_options() {
       state = OptionState::kKeyText;
     } else if (state == OptionState::kMemoryValue) {
       state = OptionState::kKeyText;
-      int32_t megabytes = read_decimal(token);
+      int32_t megabytes = read_int32(token);
       sort_job.memory_limit = int64_t{megabytes} * 1000000;
       if (megabytes < 1 || megabytes > 2000) {
         report_error(msg::kBadMemory, token);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "options/sort_job.h"
+#include "text/ascii.h"
 #include "text/sjis.h"
 
 namespace quarnel {
@@ -29,57 +30,6 @@ bool in_set(unsigned char c, const char* set) {
     if (static_cast<unsigned char>(*s) == c) return true;
   }
   return false;
-}
-
-// Tells whether a byte position starts a character, walking the text from
-// its first byte as the positions asked for grow, so that a long text full
-// of double-byte characters is walked once instead of once per question.
-// The answers are those of is_char_boundary.
-class BoundaryWalk {
- public:
-  explicit BoundaryWalk(const char* text)
-      : text_(text), lead_bytes_(system_text_has_lead_bytes()) {}
-
-  bool at(size_t pos) {
-    if (pos == 0) return true;
-    if (!is_lead(static_cast<unsigned char>(text_[pos - 1]))) return true;
-    if (pos < walk_) walk_ = 0;
-    while (walk_ < pos) {
-      unsigned char c = static_cast<unsigned char>(text_[walk_]);
-      if (c == '\0') return false;
-      walk_ += is_lead(c) ? 2 : 1;
-    }
-    return walk_ == pos;
-  }
-
- private:
-  bool is_lead(unsigned char c) const {
-    return lead_bytes_ && is_sjis_lead_byte(c);
-  }
-
-  const char* text_;
-  bool lead_bytes_;
-  size_t walk_ = 0;
-};
-
-// atoi's reading: white space, an optional sign, decimal digits; no
-// digits gives 0 and values beyond 32 bits stick at the nearest limit.
-int32_t read_number(const char* text) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = (*p == '-');
-    ++p;
-  }
-  int64_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    if (value <= INT64_C(1) << 32) value = value * 10 + (*p - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
 }
 
 int hex_digit(unsigned char c) {
@@ -136,8 +86,8 @@ struct Parser {
       if (rest == nullptr) return -1;
       read_spec_token(rest, last, kRangeSyntax);
       if (last[0] == '\0') return -1;
-      int32_t from = read_number(first);
-      int32_t to = read_number(last);
+      int32_t from = read_int32(first);
+      int32_t to = read_int32(last);
       if (from == 0 || to == 0 || from > to) return -1;
       if (range_count >= kMaxListEntries) return -1;
       k.ranges[range_count][0] = from;
@@ -147,7 +97,7 @@ struct Parser {
       return 0;
     }
     // The number comes from the raw text, so a quoted value reads as 0.
-    int32_t value = read_number(after);
+    int32_t value = read_int32(after);
     if (value == 0) return -1;
     if (value_count >= kMaxListEntries) return -1;
     k.values[value_count++] = value;
@@ -268,7 +218,7 @@ char* preprocess_key_spec() {
   const char* found = find_text_nocase(text, "attr");
   if (found == nullptr) return text;
 
-  BoundaryWalk boundary(text);
+  CharBoundaryWalk boundary(text);
   bool inside = false;
   while (found != nullptr) {
     size_t p = static_cast<size_t>(found - text) + 4;
@@ -303,16 +253,14 @@ const char* read_spec_token(const char* source, char* out,
     out[0] = '\0';
     return nullptr;
   }
-  const bool lead_bytes = system_text_has_lead_bytes();
+  CharBoundaryWalk walk(source);
   bool quoted = false;
   bool stopped = false;
   int copied = 0;
   size_t i = 0;
-  size_t next_boundary = 0;  // the walk from the source's first byte
   while (copied < kMaxItemBytes && source[i] != '\0') {
     unsigned char c = static_cast<unsigned char>(source[i]);
-    bool boundary = (i == next_boundary);
-    if (boundary) next_boundary += (lead_bytes && is_sjis_lead_byte(c)) ? 2 : 1;
+    bool boundary = walk.at(i);
     if (c == '"') {
       quoted = !quoted;
     } else if (quoted) {
@@ -347,13 +295,11 @@ int parse_key_spec(const char* text) {
   if (text == nullptr || table == nullptr) return -1;
   Parser parser;
   parser.table = table;
-  const bool lead_bytes = system_text_has_lead_bytes();
+  CharBoundaryWalk walk(text);
   bool quoted = false;
-  size_t next_boundary = 0;
   for (size_t i = 0; text[i] != '\0'; ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    bool boundary = (i == next_boundary);
-    if (boundary) next_boundary += (lead_bytes && is_sjis_lead_byte(c)) ? 2 : 1;
+    bool boundary = walk.at(i);
     if (c == '"') {
       quoted = !quoted;
       continue;

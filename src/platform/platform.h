@@ -63,8 +63,10 @@ std::string current_directory();
 int open_read(const std::string& path);
 // Opens for writing; creates the file when asked, truncates when asked.
 int open_write(const std::string& path, bool create, bool truncate);
-// Reads up to n bytes; the count delivered, 0 at the end, -1 on error.
-// Retries interrupted calls and keeps reading short pipes' pieces only once.
+// Reads until n bytes have come or the file ends, gathering a pipe's short
+// pieces and retrying interrupted calls: n, fewer only at the end of the
+// file, 0 at the end. -1 when an error comes before any byte; an error
+// after some bytes gives those bytes (the next call meets it again).
 int64_t read_fd(int fd, void* buffer, int64_t n);
 // Writes all n bytes; n on success, -1 on error (disk full included).
 int64_t write_fd(int fd, const void* data, int64_t n);

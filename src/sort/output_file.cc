@@ -127,6 +127,18 @@ int write_buffered(const char* path, const void* data, int32_t length) {
   return length;
 }
 
+int retry_failed_open(const char* path) {
+  if (!needs_open) return 0;
+  make_directories(directory_of(path));
+  if (open_output_file(path) == nullptr) {
+    report_info(msg::kCannotOpenForWrite, path);
+    fflush(stderr);
+    return -1;
+  }
+  needs_open = false;
+  return 0;
+}
+
 void append_line_end(const void* bytes, int32_t count) {
   if (!file_is_open() || count <= 0) return;
   if (!put(bytes, count)) report_and_fail(msg::kDiskFull, nullptr);

@@ -21,11 +21,29 @@ extern OutputFile output_file;
 // While set, the next write_buffered opens its path first.
 extern bool needs_open;
 
+// Opens path for writing, created or truncated, with a new buffer (a file
+// that was open is closed first). Null when it cannot be opened, or when
+// no buffer can be had (reported; the file stays, empty).
 OutputFile* open_output_file(const char* path);
+// Opens path first when needs_open is set (making its folders). length
+// when the bytes are buffered or written, 0 for nothing to write, -1 when
+// the open or a write failed: reported, and the job is failed.
 int write_buffered(const char* path, const void* data, int32_t length);
+// After a write_buffered whose open failed, with needs_open still set:
+// makes the folders and opens path once more. 0 when the file is open
+// (or needed no opening), -1 after reporting the failure again.
+int retry_failed_open(const char* path);
+// Buffers a line end behind the last write; nothing when no file is open.
+// A failed write is reported and fails the job.
 void append_line_end(const void* bytes, int32_t count);
+// Writes what is buffered and closes the file; a failure of either is
+// reported and fails the job. The next write opens its path again.
 void close_output_file();
+// Makes every missing folder of the path; stops quietly at the first it
+// cannot make (the open that follows then reports).
 void make_directories(const char* directory);
+// Adds read and write permission for the file's owner, never for anyone
+// else, so that a read-only file of the owner's can be replaced. 0 or -1.
 int grant_everyone_access(const char* path);
 
 }  // namespace quarnel

@@ -5,10 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "console/console.h"
-#include "console/messages.h"
 #include "options/sort_job.h"
-#include "platform/platform.h"
 #include "sort/md5.h"
 #include "sort/output_file.h"
 #include "sort/run_builder.h"
@@ -28,18 +25,10 @@ int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
   for (int32_t i = 0; i < line_count; ++i) {
     int r = write_buffered(path.c_str(), line_table.line_starts[i],
                            line_table.line_lengths[i] * unit_size);
-    if (needs_open) {
-      // The open failed (and was reported). One more try; the job has
-      // already been marked failed, so whatever this file receives now is
-      // never taken for a finished run.
-      make_directories(directory_of(path.c_str()));
-      if (open_output_file(path.c_str()) == nullptr) {
-        report_info(msg::kCannotOpenForWrite, path.c_str());
-        fflush(stderr);
-        break;
-      }
-      needs_open = false;
-    }
+    // After a failed open (reported) one more try; the job has already
+    // been marked failed, so whatever this file receives now is never
+    // taken for a finished run.
+    if (retry_failed_open(path.c_str()) != 0) break;
     append_line_end(line_end, line_end_size);
     if (r < 0) break;
   }

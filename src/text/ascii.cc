@@ -1,6 +1,7 @@
 #include "text/ascii.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace quarnel {
 
@@ -24,6 +25,25 @@ int memcmp_nocase(const void* a, const void* b, size_t n) {
     if (p != q) return p < q ? -1 : 1;
   }
   return 0;
+}
+
+int32_t read_int32(const char* text) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = (*p == '-');
+    ++p;
+  }
+  // Past 2^31 the value only needs to stay beyond the limit.
+  const int64_t beyond = int64_t{INT32_MAX} + 1;
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > beyond) value = beyond;
+  }
+  if (negative) return static_cast<int32_t>(-value);
+  return static_cast<int32_t>(value > INT32_MAX ? INT32_MAX : value);
 }
 
 }  // namespace quarnel

@@ -32,15 +32,7 @@ bool system_text_has_lead_bytes() {
 }
 
 bool is_char_boundary(const char* text, size_t pos) {
-  if (pos == 0) return true;
-  if (!lead(static_cast<unsigned char>(text[pos - 1]))) return true;
-  size_t walk = 0;
-  while (walk < pos) {
-    unsigned char c = static_cast<unsigned char>(text[walk]);
-    if (c == '\0') return false;
-    walk += lead(c) ? 2 : 1;
-  }
-  return walk == pos;
+  return CharBoundaryWalk(text).at(pos);
 }
 
 const char* next_token(const char* source, char* output,
@@ -50,15 +42,14 @@ const char* next_token(const char* source, char* output,
     return nullptr;
   }
   if (delimiters == nullptr) delimiters = " \t\r\n";
+  CharBoundaryWalk walk(source);
   bool quoted = false;
   bool started = false;
   int copied = 0;
   size_t i = 0;
-  size_t next_boundary = 0;  // the walk from the source's first byte
   while (copied < capacity - 1 && source[i] != '\0') {
     unsigned char c = static_cast<unsigned char>(source[i]);
-    bool boundary = (i == next_boundary);
-    if (boundary) next_boundary += lead(c) ? 2 : 1;
+    bool boundary = walk.at(i);
     if (c == '"') {
       if (!quoted) started = true;
       quoted = !quoted;
@@ -157,16 +148,17 @@ int32_t remove_word(char* text, const char* word) {
   return count;
 }
 
+std::string folder_of(const std::string& path) {
+  const char* last = find_last_separator(path.c_str());
+  if (last == nullptr) return platform::kCurrentDirectory;
+  return path.substr(0, static_cast<size_t>(last - path.c_str()) + 1);
+}
+
 const char* directory_of(const char* path) {
   static std::string result;
   if (path == nullptr) path = "";
   if (*path != '\0' && platform::is_directory(path)) return path;
-  const char* last = find_last_separator(path);
-  if (last == nullptr) {
-    result = platform::kCurrentDirectory;
-  } else {
-    result.assign(path, static_cast<size_t>(last - path) + 1);
-  }
+  result = folder_of(path);
   return result.c_str();
 }
 

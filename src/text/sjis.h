@@ -23,6 +23,37 @@ bool system_text_has_lead_bytes();
 // byte and its follower as one step) arrives exactly at pos.
 bool is_char_boundary(const char* text, size_t pos);
 
+// The same answers for many positions of one text, asked in growing order
+// (a scanner's bytes one after another): the walk goes on from where the
+// last answer left it, so a long text is walked once, not once per byte.
+// A smaller position than the last starts the walk again.
+class CharBoundaryWalk {
+ public:
+  explicit CharBoundaryWalk(const char* text)
+      : text_(text), lead_bytes_(system_text_has_lead_bytes()) {}
+
+  bool at(size_t pos) {
+    if (pos == 0) return true;
+    if (!is_lead(static_cast<unsigned char>(text_[pos - 1]))) return true;
+    if (pos < walk_) walk_ = 0;
+    while (walk_ < pos) {
+      unsigned char c = static_cast<unsigned char>(text_[walk_]);
+      if (c == '\0') return false;
+      walk_ += is_lead(c) ? 2 : 1;
+    }
+    return walk_ == pos;
+  }
+
+ private:
+  bool is_lead(unsigned char c) const {
+    return lead_bytes_ && is_sjis_lead_byte(c);
+  }
+
+  const char* text_;
+  bool lead_bytes_;
+  size_t walk_ = 0;
+};
+
 // Copies the next token of source into output (at most capacity - 1 bytes
 // and a NUL). delimiters is a NUL-terminated set, or null for blank, tab,
 // CR and LF. Double quotes group and are dropped. Returns where the next
@@ -46,9 +77,13 @@ const char* find_text_nocase(const char* text, const char* word);
 // where the last one was removed); returns how many were removed.
 int32_t remove_word(char* text, const char* word);
 
-// The directory part of path with its trailing separator; the path itself
-// when it names an existing directory; "./" when it has no separator. The
-// result lives in one process-wide buffer until the next call.
+// The folder part of path with its trailing separator, or "./" when it has
+// no separator.
+std::string folder_of(const std::string& path);
+
+// folder_of(path), but the path itself when it names an existing
+// directory. The result lives in one process-wide buffer until the next
+// call.
 const char* directory_of(const char* path);
 
 }  // namespace quarnel
