@@ -4,6 +4,12 @@
 // entries: the function-pointer entry point, the templated one with an
 // inlined comparator, and the one that shares sub-ranges between threads
 // (a range's outcome depends only on its own entries).
+//
+// One exception keeps hostile input from taking quadratic time: a range
+// split far more often than a fair input would need is merge-sorted
+// instead, and that order is kept only when no two neighbours tie, since
+// then it is the only sorted order there is; ties send the range back to
+// the quicksort's own steps.
 #ifndef QUARNEL_SORT_QUICKSORT_H_
 #define QUARNEL_SORT_QUICKSORT_H_
 
