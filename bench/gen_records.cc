@@ -2,6 +2,10 @@
 // customer code, date, signed amount with thousands commas, the name in
 // katakana and in kanji, and free text; 40 to 200 bytes a line, CR LF.
 //   gen_records SEED BYTES > file
+//   gen_records SEED BYTES fixed > file
+//       fixed columns instead: customer code in columns 1-10, date
+//       (YYYYMMDD) 11-18, signed amount with commas right-aligned in
+//       19-30, then the names and text; about 100 bytes a line.
 // Built by bench/run.sh with g++ -O2; not part of the product.
 #include <cstdint>
 #include <cstdio>
@@ -120,6 +124,20 @@ void katakana(std::string* out, int count) {
   }
 }
 
+std::string grouped_amount() {
+  int64_t value = static_cast<int64_t>(below(100000000)) >> below(20);
+  std::string digits = std::to_string(value);
+  std::string grouped;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
+    grouped.push_back(digits[i]);
+  }
+  int sign = static_cast<int>(below(10));
+  if (sign == 0) grouped.insert(0, "-");
+  if (sign == 1) grouped.insert(0, "+");
+  return grouped;
+}
+
 void amount(std::string* out) {
   int64_t value = static_cast<int64_t>(below(100000000)) >> below(20);
   std::string digits = std::to_string(value);
@@ -151,10 +169,11 @@ void cut(std::string* text, size_t max) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: gen_records SEED BYTES\n");
+  if (argc != 3 && argc != 4) {
+    fprintf(stderr, "usage: gen_records SEED BYTES [fixed]\n");
     return 2;
   }
+  const bool fixed = argc == 4 && std::string(argv[3]) == "fixed";
   state = strtoull(argv[1], nullptr, 10);
   int64_t total = strtoll(argv[2], nullptr, 10);
   std::string out;
@@ -164,6 +183,15 @@ int main(int argc, char** argv) {
   while (written < total) {
     line.clear();
     char head[64];
+    if (fixed) {
+      snprintf(head, sizeof head, "K%09u%04u%02u%02u%12s,",
+               static_cast<unsigned>(below(300000)),
+               2015 + static_cast<unsigned>(below(10)),
+               1 + static_cast<unsigned>(below(12)),
+               1 + static_cast<unsigned>(below(28)),
+               grouped_amount().c_str());
+      line += head;
+    } else {
     // About 300,000 customers: most codes repeat, so many lines share
     // their first bytes and are told apart further on.
     snprintf(head, sizeof head, "C%07u,%04u/%02u/%02u,",
@@ -174,6 +202,7 @@ int main(int argc, char** argv) {
     line += head;
     amount(&line);
     line += ',';
+    }
     katakana(&line, 3 + static_cast<int>(below(4)));
     line += "\x81\x40";  // full-width blank
     katakana(&line, 2 + static_cast<int>(below(3)));
@@ -182,7 +211,8 @@ int main(int argc, char** argv) {
     line += "\x81\x40";
     line += pick(kGivenNames);
     line += ',';
-    size_t target = 40 + static_cast<size_t>(below(161));
+    size_t target = fixed ? 60 + static_cast<size_t>(below(81))
+                          : 40 + static_cast<size_t>(below(161));
     while (line.size() < target) {
       switch (below(4)) {
         case 0: line += pick(kWords); break;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/messages.h"
+#include "console/progress.h"
 #include "platform/module_path.h"
 #include "platform/platform.h"
 #include "text/cp932.h"
@@ -36,7 +37,7 @@ void report_error(const char* format, const char* arg) {
   }
   line += text;
   line += '\n';
-  fwrite(line.data(), 1, line.size(), stderr);
+  write_message(line.data(), line.size());
   fflush(stderr);
 }
 
@@ -44,11 +45,21 @@ void report_info(const char* format, ...) {
   std::string text = console_text(format);
   va_list args;
   va_start(args, format);
-  vfprintf(stderr, text.c_str(), args);
+  va_list again;
+  va_copy(again, args);
+  int size = vsnprintf(nullptr, 0, text.c_str(), args);
   va_end(args);
+  if (size > 0) {
+    std::string out(static_cast<size_t>(size) + 1, '\0');
+    vsnprintf(out.data(), out.size(), text.c_str(), again);
+    write_message(out.data(), static_cast<size_t>(size));
+  }
+  va_end(again);
 }
 
 namespace {
+
+constexpr const char* kManualName = "Jman.doc";
 
 // True when the Shift_JIS text ends in the first byte of a double-byte
 // character (the manual is Shift_JIS whatever the locale).
@@ -70,9 +81,19 @@ bool ends_in_lead_byte(const std::string& text) {
 
 void show_usage(const char* program_name) {
   fill_module_path();
-  std::string manual = folder_of(module_path) + "Jman.doc";
+  const std::string folder = folder_of(module_path);
+  const std::string manual = folder + kManualName;
   FILE* f = fopen(manual.c_str(), "rb");
+  if (f == nullptr && !module_path.empty()) {
+    // An installed program keeps its manual in share/quarnel beside the
+    // folder that holds the programs.
+    const char sep = platform::kPathSeparator;
+    std::string installed = folder + ".." + sep + "share" + sep + "quarnel" +
+                            sep + kManualName;
+    f = fopen(installed.c_str(), "rb");
+  }
   if (f == nullptr) {
+    // The place beside the program is the one to name: it always works.
     report_error(msg::kNotFound, manual.c_str());
     return;
   }

@@ -20,7 +20,9 @@ void report_error(const char* format, const char* arg);
 // The plain formatted print of a message text to standard error.
 void report_info(const char* format, ...);
 
-// Prints the section of Jman.doc whose marker lines name program_name.
+// Prints the section of Jman.doc whose marker lines name program_name. The
+// manual is looked for beside the executable, then in ../share/quarnel/
+// from its folder (the installed layout).
 void show_usage(const char* program_name = "Quarnel");
 
 }  // namespace quarnel

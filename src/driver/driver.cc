@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "console/messages.h"
+#include "console/progress.h"
 #include "merge/hand_off.h"
 #include "merge/stdout_copy.h"
 #include "options/command_line.h"
@@ -24,8 +25,11 @@ namespace {
 void print_frame_line(const char* word) {
   platform::LocalTime t = platform::local_time();
   std::string text = console_text(word);
-  fprintf(stderr, "%s %04d/%02d/%02d %02d:%02d:%02d\n", text.c_str(), t.year,
-          t.month, t.day, t.hour, t.minute, t.second);
+  char stamp[64];
+  snprintf(stamp, sizeof(stamp), " %04d/%02d/%02d %02d:%02d:%02d\n", t.year,
+           t.month, t.day, t.hour, t.minute, t.second);
+  text += stamp;
+  write_message(text.data(), text.size());
   fflush(stdout);
 }
 
@@ -107,8 +111,12 @@ int place_single() {
 int sort_and_place() {
   if (plan_memory() != 0) return -1;
   if (make_job_folder() != 0) return -1;
+  progress_start(sort_job.remaining_bytes, ProgressPhase::kReadSort, 1, 0,
+                 sort_job.to_stdout == 1);
   while (sort_job.build_run(sort_job.input_path.c_str(), 1) > 0) {
   }
+  // The merge program keeps a line of its own.
+  progress_stop();
   release_sort_buffers();
   int result = 0;
   if (sort_job.failed) {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "merge/stdout_copy.h"
 #include "merge/tolvinar_messages.h"
 #include "options/sort_job.h"
@@ -126,6 +127,7 @@ bool fill(RunReader* r) {
   }
   if (got == 0) r->at_eof = true;
   r->end += static_cast<size_t>(got);
+  progress_add(got);
   return true;
 }
 
@@ -390,6 +392,41 @@ bool merge_to_intermediate(const std::vector<Entry>& entries, size_t first,
   return true;
 }
 
+// How many of the left runs the next group of a pass takes when made
+// groups are already merged; 0 when the pass is done.
+size_t next_group(size_t made, size_t left, size_t fan_in) {
+  if (made + left <= fan_in || left < 2) return 0;
+  return std::min({fan_in, made + left - fan_in + 1, left});
+}
+
+// The passes a merge takes and the bytes it reads in all of them, for the
+// status line.
+void plan_merge(const std::vector<Entry>& runs, size_t fan_in, int32_t* passes,
+                int64_t* bytes) {
+  std::vector<int64_t> sizes;
+  for (const Entry& run : runs) {
+    sizes.push_back(std::max<int64_t>(platform::file_size(run.path), 0));
+  }
+  *passes = 1;
+  *bytes = 0;
+  while (sizes.size() > fan_in) {
+    std::vector<int64_t> next;
+    size_t i = 0;
+    size_t group;
+    while ((group = next_group(next.size(), sizes.size() - i, fan_in)) > 0) {
+      int64_t sum = 0;
+      for (size_t k = i; k < i + group; ++k) sum += sizes[k];
+      *bytes += sum;
+      next.push_back(sum);
+      i += group;
+    }
+    next.insert(next.end(), sizes.begin() + static_cast<std::ptrdiff_t>(i), sizes.end());
+    sizes.swap(next);
+    ++*passes;
+  }
+  for (int64_t size : sizes) *bytes += size;
+}
+
 // One pass: consecutive groups of runs become intermediate files, just
 // enough of them that what is left can be merged at once when possible.
 // Keeping the groups consecutive and in place keeps the order of equal
@@ -399,11 +436,9 @@ bool merge_pass(std::vector<Entry>* current, size_t fan_in,
                 const Mode& mode) {
   std::vector<Entry> next;
   size_t i = 0;
+  size_t group;
   bool ok = true;
-  while (ok && next.size() + (current->size() - i) > fan_in &&
-         current->size() - i >= 2) {
-    size_t total = next.size() + (current->size() - i);
-    size_t group = std::min({fan_in, total - fan_in + 1, current->size() - i});
+  while (ok && (group = next_group(next.size(), current->size() - i, fan_in)) > 0) {
     Entry made;
     ok = merge_to_intermediate(*current, i, group, folder, read_budget, mode,
                                &made);
@@ -500,14 +535,22 @@ int merge_runs(const std::vector<std::string>& runs, const MergeRules& rules,
   for (const std::string& path : runs) current.push_back(Entry{path, false});
   const std::string folder =
       runs.empty() ? std::string(platform::kCurrentDirectory) : folder_of(runs[0]);
+  int32_t passes = 1;
+  int64_t bytes = 0;
+  plan_merge(current, fan_in, &passes, &bytes);
+  progress_start(bytes, ProgressPhase::kMerge, 1, passes, settings.to_stdout);
+  int32_t pass = 1;
   while (current.size() > fan_in) {
     if (!merge_pass(&current, fan_in, folder, budget, mode)) {
       delete_intermediates(current);
+      progress_stop();
       return kMergeIoFailure;
     }
+    progress_phase(ProgressPhase::kMerge, ++pass, passes);
   }
   bool ok = merge_to_output(current, settings, mode);
   delete_intermediates(current);
+  progress_stop();
   return ok ? kMergeOk : kMergeIoFailure;
 }
 

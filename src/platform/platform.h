@@ -92,6 +92,13 @@ struct LocalTime {
 };
 LocalTime local_time();
 
+// True when the descriptor is a terminal (0, 1 or 2 for the standard
+// streams).
+bool is_terminal(int fd);
+// The width of the terminal behind the descriptor in columns, or 0 when it
+// cannot be told.
+int terminal_columns(int fd);
+
 // The value of an environment variable, or null when it is not set.
 const char* get_env(const char* name);
 

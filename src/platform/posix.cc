@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -417,6 +418,14 @@ LocalTime local_time() {
   localtime_r(&now, &t);
   return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                    t.tm_hour,        t.tm_min,     t.tm_sec};
+}
+
+bool is_terminal(int fd) { return isatty(fd) == 1; }
+
+int terminal_columns(int fd) {
+  struct winsize size;
+  if (ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 const char* get_env(const char* name) { return getenv(name); }

@@ -3,8 +3,11 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "options/sort_job.h"
+#include "sort/compare.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -154,6 +157,76 @@ int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
                       int32_t length_b, const SortCondition* conditions,
                       int32_t count) {
   return compare_keys(a, length_a, b, length_b, conditions, count, nullptr);
+}
+
+int compare_keys_narrow_from(const char* a, int32_t length_a, const char* b,
+                             int32_t length_b, int first) {
+  return compare_keys(a, length_a, b, length_b, sort_job.conditions + first,
+                      sort_job.condition_count - first,
+                      sort_job.field_comparer);
+}
+
+int compare_keys_wide_from(const uint16_t* a, int32_t length_a,
+                           const uint16_t* b, int32_t length_b, int first) {
+  return compare_keys(a, length_a, b, length_b, sort_job.conditions + first,
+                      sort_job.condition_count - first, nullptr);
+}
+
+KeyCacheForm key_cache_form(bool wide) {
+  if (!sort_job.key_mode || sort_job.condition_count < 1) {
+    return KeyCacheForm::kNone;
+  }
+  const SortCondition& c = sort_job.conditions[0];
+  if (c.type != 'S') return KeyCacheForm::kNumber;
+  // Narrow text fields go through the comparer of /I; the prefix knows
+  // only the two standard ones. Wide fields never consult it.
+  if (sort_job.field_comparer != &memcmp_nocase &&
+      sort_job.field_comparer != static_cast<FieldComparer>(&::memcmp)) {
+    return wide ? KeyCacheForm::kText : KeyCacheForm::kNone;
+  }
+  return KeyCacheForm::kText;
+}
+
+int32_t key_cache_need() {
+  const SortCondition& c = sort_job.conditions[0];
+  return c.start + c.length - 2;
+}
+
+uint64_t narrow_key_cache(const char* line, int32_t length) {
+  const SortCondition& c = sort_job.conditions[0];
+  const char* field = line + (c.start - 1);
+  if (c.type != 'S') {
+    double v = numeric_value(field, c.length);
+    uint64_t bits;
+    memcpy(&bits, &v, sizeof bits);
+    return bits;
+  }
+  (void)length;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(field);
+  int32_t n = c.length < 8 ? c.length : 8;
+  uint64_t value = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    value |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
+  }
+  return sort_job.field_comparer == &memcmp_nocase ? fold_word(value) : value;
+}
+
+uint64_t wide_key_cache(const uint16_t* line, int32_t length) {
+  const SortCondition& c = sort_job.conditions[0];
+  const uint16_t* field = line + (c.start - 1);
+  if (c.type != 'S') {
+    double v = numeric_value(field, c.length);
+    uint64_t bits;
+    memcpy(&bits, &v, sizeof bits);
+    return bits;
+  }
+  (void)length;
+  int32_t n = c.length < 4 ? c.length : 4;
+  uint64_t value = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    value |= static_cast<uint64_t>(field[i]) << (48 - 16 * i);
+  }
+  return value;
 }
 
 }  // namespace quarnel

@@ -29,6 +29,76 @@ int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
 double numeric_key_value(const uint16_t* field, int32_t count);
 double numeric_key_value_narrow(const char* field, int32_t count);
 
+// The same comparisons beginning with condition first (0-based); the
+// conditions before it are taken as equal.
+int compare_keys_narrow_from(const char* a, int32_t length_a, const char* b,
+                             int32_t length_b, int first);
+int compare_keys_wide_from(const uint16_t* a, int32_t length_a,
+                           const uint16_t* b, int32_t length_b, int first);
+
+// Key-mode sorting caches one value per line for the first condition:
+// for a character field its first 8 bytes (4 units) as one big-endian
+// number, folded like the /I comparer; for a numeric field its value.
+// The value stands for the field only on lines that hold the whole field
+// (up to the terminator position), where the field does not depend on
+// the other line of a pair; any pair with a shorter line is compared in
+// full.
+enum class KeyCacheForm { kNone, kText, kNumber };
+
+// The cached form that agrees with the current SortJob's first condition
+// and comparers in that mode, or kNone (whole-line mode, an unknown
+// comparer).
+KeyCacheForm key_cache_form(bool wide);
+
+// The cached value of one line; wide counts in units. Only meaningful
+// when length >= key_cache_need().
+uint64_t narrow_key_cache(const char* line, int32_t length);
+uint64_t wide_key_cache(const uint16_t* line, int32_t length);
+
+// The shortest line that holds the whole first field.
+int32_t key_cache_need();
+
+// The comparator over the cached values; same answers as
+// compare_lines_narrow / compare_lines_wide in key mode.
+template <bool kWide, bool kNumber>
+struct KeyCacheCompare {
+  const uint64_t* cache;
+  char* const* starts;
+  const int32_t* lengths;
+  int32_t need;
+  bool descending;
+  // The prefix holds the whole field, so equal prefixes mean an equal
+  // first condition.
+  bool covers;
+
+  int rest(int32_t a, int32_t b, int first) const {
+    if (kWide) {
+      return compare_keys_wide_from(
+          reinterpret_cast<const uint16_t*>(starts[a]), lengths[a],
+          reinterpret_cast<const uint16_t*>(starts[b]), lengths[b], first);
+    }
+    return compare_keys_narrow_from(starts[a], lengths[a], starts[b],
+                                    lengths[b], first);
+  }
+
+  int operator()(int32_t a, int32_t b) const {
+    if (lengths[a] < need || lengths[b] < need) return rest(a, b, 0);
+    uint64_t x = cache[a];
+    uint64_t y = cache[b];
+    if (kNumber) {
+      double va;
+      double vb;
+      __builtin_memcpy(&va, &x, sizeof va);
+      __builtin_memcpy(&vb, &y, sizeof vb);
+      if (va > vb) return descending ? -1 : 1;
+      if (va < vb) return descending ? 1 : -1;
+      return rest(a, b, 1);
+    }
+    if (x != y) return (x < y) != descending ? -1 : 1;
+    return rest(a, b, covers ? 1 : 0);
+  }
+};
+
 }  // namespace quarnel
 
 #endif  // QUARNEL_SORT_KEY_COMPARE_H_

@@ -12,7 +12,9 @@
 
 #include "options/sort_job.h"
 #include "sort/compare.h"
+#include "sort/key_compare.h"
 #include "sort/run_builder.h"
+#include "sort/string_sort.h"
 
 namespace quarnel {
 
@@ -100,15 +102,78 @@ void fill_prefixes(int32_t count, WholeLineForm form, uint64_t* prefixes) {
   });
 }
 
-template <typename Compare>
-void sort_with_prefixes(int32_t count, Compare cmp, uint64_t* prefixes) {
-  PrefixTableSwap swap{line_table.line_starts.get(),
-                       line_table.line_lengths.get(), prefixes};
-  if (threads_to_use() >= 2 && count >= parallel_sort_min_count) {
+// Every line's cached value for the first key condition; lines too
+// short to hold the field keep 0, which is never read.
+void fill_key_cache(int32_t count, bool wide, uint64_t* cache) {
+  char** starts = line_table.line_starts.get();
+  int32_t* lengths = line_table.line_lengths.get();
+  const int32_t need = key_cache_need();
+  for_pieces(count, [=](int32_t first, int32_t last) {
+    for (int32_t i = first; i < last; ++i) {
+      if (lengths[i] < need) {
+        cache[i] = 0;
+      } else if (wide) {
+        cache[i] = wide_key_cache(reinterpret_cast<const uint16_t*>(starts[i]),
+                                  lengths[i]);
+      } else {
+        cache[i] = narrow_key_cache(starts[i], lengths[i]);
+      }
+    }
+  });
+}
+
+bool parallel(int32_t count) {
+  return threads_to_use() >= 2 && count >= parallel_sort_min_count;
+}
+
+template <typename Compare, typename Swap>
+void sort_maybe_shared(int32_t count, Compare cmp, Swap swap) {
+  if (parallel(count)) {
     quicksort::sort_entries_shared(count, cmp, swap);
   } else {
     quicksort::sort_entries(count, cmp, swap);
   }
+}
+
+template <typename Compare>
+void sort_with_prefixes(int32_t count, Compare cmp, uint64_t* prefixes) {
+  PrefixTableSwap swap{line_table.line_starts.get(),
+                       line_table.line_lengths.get(), prefixes};
+  sort_maybe_shared(count, cmp, swap);
+}
+
+template <bool kWide, bool kNumber>
+void sort_with_key_cache(int32_t count, uint64_t* cache) {
+  const SortCondition& c = sort_job.conditions[0];
+  KeyCacheCompare<kWide, kNumber> cmp{
+      cache,           line_table.line_starts.get(),
+      line_table.line_lengths.get(), key_cache_need(),
+      c.order != 'A',  c.length <= (kWide ? 4 : 8)};
+  sort_with_prefixes(count, cmp, cache);
+}
+
+// Key mode with a cached first condition; false when it does not apply
+// or its memory cannot be had.
+bool sort_by_key_cache(int32_t count, bool wide) {
+  KeyCacheForm form = key_cache_form(wide);
+  if (form == KeyCacheForm::kNone) return false;
+  std::unique_ptr<uint64_t[]> cache(
+      new (std::nothrow) uint64_t[static_cast<size_t>(count)]);
+  if (!cache) return false;
+  fill_key_cache(count, wide, cache.get());
+  bool number = form == KeyCacheForm::kNumber;
+  if (wide) {
+    if (number) {
+      sort_with_key_cache<true, true>(count, cache.get());
+    } else {
+      sort_with_key_cache<true, false>(count, cache.get());
+    }
+  } else if (number) {
+    sort_with_key_cache<false, true>(count, cache.get());
+  } else {
+    sort_with_key_cache<false, false>(count, cache.get());
+  }
+  return true;
 }
 
 }  // namespace
@@ -191,9 +256,17 @@ void run_range_workers(int32_t count, RangeWork work, void* context) {
 
 }  // namespace quicksort
 
+int32_t sort_threads() { return threads_to_use(); }
+
 void sort_line_indexes(int32_t count, IndexComparator comparator) {
   if (count < 2) return;
   WholeLineForm form = whole_line_form(comparator);
+  // Without /I equal lines are equal bytes, so any correct order will do
+  // (the string sort checks that no line goes on behind a zero).
+  if ((form == WholeLineForm::kNarrow || form == WholeLineForm::kWide) &&
+      string_sort_lines(count, form == WholeLineForm::kWide)) {
+    return;
+  }
   // The prefixes live only while the sort runs, so that their memory is
   // free again before the run is written. Without it, the plain way.
   std::unique_ptr<uint64_t[]> prefixes;
@@ -215,13 +288,18 @@ void sort_line_indexes(int32_t count, IndexComparator comparator) {
     }
     return;
   }
+  bool narrow = comparator == &compare_lines_narrow;
+  bool wide = comparator == &compare_lines_wide;
+  if ((narrow || wide) && sort_job.key_mode && sort_by_key_cache(count, wide)) {
+    return;
+  }
+  // The engine's own comparators are safe on several threads; another
+  // function may keep state, so it runs alone.
   TableSwap swap{line_table.line_starts.get(), line_table.line_lengths.get()};
-  if (comparator == &compare_lines_narrow) {
-    DirectCompare<compare_lines_narrow> cmp;
-    quicksort::sort_entries(count, cmp, swap);
-  } else if (comparator == &compare_lines_wide) {
-    DirectCompare<compare_lines_wide> cmp;
-    quicksort::sort_entries(count, cmp, swap);
+  if (narrow) {
+    sort_maybe_shared(count, DirectCompare<compare_lines_narrow>{}, swap);
+  } else if (wide) {
+    sort_maybe_shared(count, DirectCompare<compare_lines_wide>{}, swap);
   } else {
     PointerCompare cmp{comparator};
     quicksort::sort_entries(count, cmp, swap);

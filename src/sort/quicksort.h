@@ -32,6 +32,8 @@ void sort_line_indexes(int32_t count, IndexComparator comparator);
 extern int32_t parallel_sort_min_count;
 // Threads for a parallel sort: 0 means the hardware's count (at most 8).
 extern int32_t sort_thread_count;
+// The threads a parallel sort uses under that setting.
+int32_t sort_threads();
 
 namespace quicksort {
 

@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/messages.h"
+#include "console/progress.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/compare.h"
@@ -51,7 +52,11 @@ void write_run(int32_t count, bool wide) {
   if (count > 0) {
     sort_line_indexes(count, wide ? &compare_lines_wide : &compare_lines_narrow);
     int32_t run = sort_job.run_count++;
+    progress_phase(ProgressPhase::kWrite, run + 1, 0);
     (wide ? wide_run_writer : narrow_run_writer)(count, run);
+    if (sort_job.remaining_bytes > 0) {
+      progress_phase(ProgressPhase::kReadSort, run + 2, 0);
+    }
     std::memset(line_table.line_starts.get(), 0, sizeof(char*) * count);
     std::memset(line_table.line_lengths.get(), 0, sizeof(int32_t) * count);
   }
@@ -85,6 +90,7 @@ int64_t fill(int64_t offset, bool wide) {
     if (got < 0) return -1;
   }
   rs.last_read = got;
+  progress_add(got);
   int64_t end = offset + got;
   rs.data_end = rs.buffer_start + end;
   if (wide) {

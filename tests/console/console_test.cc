@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -182,6 +183,25 @@ TEST_F(ConsoleTest, MissingManualIsOneErrorLine) {
   show_usage();
   EXPECT_EQ(message_of_error_line(capture.take(), "\x81\x9F"),
             "\"" + dir_.file("Jman.doc") + "\"" + testing::to_cp932("は存在しません"));
+}
+
+TEST_F(ConsoleTest, InstalledManualIsFoundInShareAndTheOneBesideWins) {
+  const std::string bin = dir_.file("bin");
+  const std::string share = dir_.file("share");
+  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(share.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((share + "/quarnel").c_str(), 0755), 0);
+  testing::write_file(share + "/quarnel/Jman.doc", "@Quarnel\ninstalled\n");
+  module_path = bin + "/Quarnel";
+  {
+    StderrCapture capture;
+    show_usage();
+    EXPECT_EQ(capture.take(), "installed\n");
+  }
+  testing::write_file(bin + "/Jman.doc", "@Quarnel\nbeside\n");
+  StderrCapture capture;
+  show_usage();
+  EXPECT_EQ(capture.take(), "beside\n");
 }
 
 TEST_F(ConsoleTest, UsageUnderUtf8IsConverted) {

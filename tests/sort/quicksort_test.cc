@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -13,6 +14,8 @@
 
 #include "options/sort_job.h"
 #include "sort/compare.h"
+#include "sort/key_compare.h"
+#include "sort/string_sort.h"
 #include "sort/run_builder.h"
 #include "support/killer_input.h"
 #include "text/ascii.h"
@@ -69,14 +72,16 @@ class QuicksortTest : public ::testing::Test {
 
   // The lines in table order, by their index in storage_.
   std::vector<int> order() const {
+    std::map<const char*, int> index;
+    for (size_t j = 0; j < storage_.size(); ++j) {
+      index[storage_[j].data()] = static_cast<int>(j);
+    }
     std::vector<int> result;
     for (size_t i = 0; i < storage_.size(); ++i) {
-      for (size_t j = 0; j < storage_.size(); ++j) {
-        if (line_table.line_starts[i] == storage_[j].data()) {
-          EXPECT_EQ(line_table.line_lengths[i], lengths_[j]);
-          result.push_back(static_cast<int>(j));
-        }
-      }
+      auto found = index.find(line_table.line_starts[i]);
+      if (found == index.end()) continue;
+      EXPECT_EQ(line_table.line_lengths[i], lengths_[found->second]);
+      result.push_back(found->second);
     }
     return result;
   }
@@ -147,7 +152,8 @@ TEST_F(QuicksortTest, NothingToSortCallsNothing) {
 
 // Random lines over a small alphabet: many whole ties, ties within the
 // 8-byte prefix, NUL bytes, case pairs, double-byte characters.
-std::vector<std::string> random_lines(std::mt19937* rng, int count, bool wide) {
+std::vector<std::string> random_lines(std::mt19937* rng, int count, bool wide,
+                                      bool nul = true) {
   static const char* const pieces[] = {"a", "A", "_", "b", "B", "\x83\x41",
                                        "\x83\x60", "z"};
   std::vector<std::string> lines;
@@ -158,7 +164,7 @@ std::vector<std::string> random_lines(std::mt19937* rng, int count, bool wide) {
     for (int k = 0; k < length; ++k) {
       int which = static_cast<int>((*rng)() % 9);
       if (which == 8) {
-        line.push_back('\0');
+        line.push_back(nul ? '\0' : 'q');
       } else {
         line += pieces[which];
       }
@@ -198,6 +204,62 @@ TEST_F(QuicksortTest, FastPathGivesTheSamePermutation) {
       sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
       ASSERT_EQ(order(), expected) << "form " << form << " round " << round;
     }
+  }
+}
+
+// Without /I the string sort may put equal lines in another order, but
+// the bytes written must be the quicksort's; a tie between lines that go
+// on behind a zero must leave the table to the quicksort, untouched.
+TEST_F(QuicksortTest, StringSortWritesTheSameBytes) {
+  std::mt19937 rng(4321);
+  auto written = [this](bool wide) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < storage_.size(); ++i) {
+      out.emplace_back(line_table.line_starts[i],
+                       static_cast<size_t>(line_table.line_lengths[i]) *
+                           (wide ? 2 : 1));
+    }
+    return out;
+  };
+  for (int round = 0; round < 24; ++round) {
+    bool wide = round % 2 == 1;
+    bool nul = round % 3 == 0;
+    std::vector<std::string> lines =
+        random_lines(&rng, 30 + round * 400, wide, nul);
+    int32_t n = static_cast<int32_t>(lines.size());
+    if (wide) {
+      for (std::string& l : lines) l.push_back('\0');
+    }
+    load(lines, wide);
+    sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+    std::vector<std::string> expected = written(wide);
+
+    parallel_sort_min_count = round % 4 < 2 ? 2 : 100000;
+    sort_thread_count = 2;
+    load(lines, wide);
+    sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
+    ASSERT_EQ(written(wide), expected) << "round " << round;
+    if (!nul) {
+      load(lines, wide);
+      ASSERT_TRUE(string_sort_lines(n, wide)) << "round " << round;
+      ASSERT_EQ(written(wide), expected) << "round " << round;
+    }
+  }
+
+  // "ab" and "ab\0y" compare equal: the table must stay as it was.
+  for (bool wide : {false, true}) {
+    std::vector<std::string> lines = {std::string("ab\0y", 4), "zz", "ab",
+                                      "aa"};
+    if (wide) {
+      for (std::string& l : lines) {
+        std::string units;
+        for (char c : l) units += std::string(1, c) + '\0';
+        l = units + '\0';
+      }
+    }
+    load(lines, wide);
+    EXPECT_FALSE(string_sort_lines(4, wide));
+    EXPECT_EQ(order(), (std::vector<int>{0, 1, 2, 3}));
   }
 }
 
@@ -332,6 +394,82 @@ TEST_F(HostileInputTest, KillerInputKeepsThePlainQuicksortsOrder) {
   for (int32_t i = 0; i < n; ++i) keyed[i] += "|" + std::to_string(i % 5);
   expect_plain_order(keyed);
   expect_plain_order(numbered_lines(values));
+}
+
+}  // namespace
+}  // namespace quarnel
+
+namespace quarnel {
+namespace {
+
+// Business-like records: a code, a signed amount with commas and blanks,
+// then text; lengths from 0 up, so that many lines cut the key fields
+// short (some right at the terminator). Few distinct values: many ties.
+std::vector<std::string> random_records(std::mt19937* rng, int count,
+                                        bool wide) {
+  static const char* const pieces[] = {"1", "2", "-", ",", ".", " ", "a",
+                                       "A", "_", "\x83\x41", "0"};
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) {
+    std::string line;
+    int length = static_cast<int>((*rng)() % 16);
+    for (int k = 0; k < length; ++k) {
+      int which = static_cast<int>((*rng)() % 12);
+      if (which == 11) {
+        line.push_back('\0');
+      } else {
+        line += pieces[which];
+      }
+    }
+    if (wide) {
+      std::string units;
+      for (unsigned char c : line) {
+        units.push_back(static_cast<char>(c));
+        units.push_back(static_cast<char>(c == 'a' ? 0xD8 : 0));
+      }
+      line = units;
+      line.push_back('\0');
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Key mode: the cached first condition (text narrow and wide, folded or
+// not, A and D; numbers) and the threads must order every run exactly as
+// the plain function-pointer quicksort does.
+TEST_F(QuicksortTest, KeyCacheGivesTheSamePermutation) {
+  std::mt19937 rng(777);
+  for (int round = 0; round < 160; ++round) {
+    bool wide = round % 2 == 1;
+    reset_sort_job();
+    sort_job.key_mode = 1;
+    sort_job.line_comparer = &::strcmp;
+    sort_job.field_comparer = (round / 2) % 2 == 1
+                                  ? &memcmp_nocase
+                                  : static_cast<FieldComparer>(&::memcmp);
+    sort_job.condition_count = 1 + static_cast<int32_t>(rng() % 2);
+    for (int c = 0; c < sort_job.condition_count; ++c) {
+      SortCondition& cond = sort_job.conditions[c];
+      cond.start = 1 + static_cast<int32_t>(rng() % 6);
+      cond.length = 1 + static_cast<int32_t>(rng() % 12);
+      cond.order = rng() % 2 ? 'D' : 'A';
+      cond.type = "SSIZ"[rng() % 4];
+    }
+    std::vector<std::string> lines =
+        random_records(&rng, 50 + static_cast<int>(rng() % 400), wide);
+    int32_t n = static_cast<int32_t>(lines.size());
+    load(lines, wide);
+    sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+    std::vector<int> expected = order();
+
+    parallel_sort_min_count = round % 3 == 0 ? 2 : 100000;
+    sort_thread_count = 2;
+    load(lines, wide);
+    sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
+    ASSERT_EQ(order(), expected) << "round " << round;
+    ASSERT_NE(key_cache_form(wide), KeyCacheForm::kNone);
+  }
 }
 
 }  // namespace

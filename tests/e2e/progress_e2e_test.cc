@@ -1,0 +1,159 @@
+// The status line as a user at a terminal sees it, through a
+// pseudo-terminal, and not a byte of it where standard error is
+// redirected. QUARNEL_PROGRESS_DELAY=0 shows it from the start, so that a
+// job of a fraction of a second draws it at least once.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/test_util.h"
+
+extern char** environ;
+
+namespace quarnel::testing {
+namespace {
+
+constexpr int kColumns = 100;
+
+struct TerminalRun {
+  int exit_code = -1;
+  std::string screen;  // every byte written to the terminal
+};
+
+// Runs the program with its three standard streams on a new terminal of
+// kColumns columns that passes bytes unchanged (no CR added to a LF).
+TerminalRun run_on_terminal(std::vector<std::string> argv,
+                            const std::vector<std::string>& set,
+                            const std::string& cwd) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& s : set) {
+      replaced |= entry.compare(0, s.find('=') + 1, s, 0, s.find('=') + 1) == 0;
+    }
+    if (!replaced) env.push_back(entry);
+  }
+  env.insert(env.end(), set.begin(), set.end());
+  std::vector<char*> argp, envp;
+  for (std::string& a : argv) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  struct termios raw;
+  memset(&raw, 0, sizeof(raw));
+  cfmakeraw(&raw);
+  struct winsize size;
+  memset(&size, 0, sizeof(size));
+  size.ws_row = 24;
+  size.ws_col = kColumns;
+  int master = -1;
+  TerminalRun run;
+  pid_t pid = forkpty(&master, nullptr, &raw, &size);
+  if (pid < 0) return run;
+  if (pid == 0) {
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    execve(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(master, buffer, sizeof(buffer));
+    if (n > 0) {
+      run.screen.append(buffer, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // EIO once every holder of the terminal has gone
+    }
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+// Lines in no order, enough for several runs under /M 1.
+std::string unsorted_lines(size_t bytes) {
+  std::string text;
+  uint32_t x = 977;
+  while (text.size() < bytes) {
+    x = x * 1103515245u + 12345u;
+    text += "R" + std::to_string(x % 999983) + " status " + std::to_string(x >> 19) + "\n";
+  }
+  return text;
+}
+
+class ProgressEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_file(dir_.file("in.txt"), unsorted_lines(6 << 20));
+    env_ = {"LC_ALL=C", "QUARNEL_PROGRESS_DELAY=0", "TMP=" + dir_.path()};
+  }
+  TempDir dir_;
+  std::vector<std::string> env_;
+};
+
+TEST_F(ProgressEndToEnd, TerminalShowsTheLineAndClearsItBeforeEveryMessage) {
+  const std::vector<std::string> argv = {built_program("Quarnel"), "in.txt",
+                                         "out.txt", "/M", "1"};
+  // Redirected, standard error holds the messages and nothing else.
+  ProgramResult redirected = run_program(argv, env_, dir_.path());
+  ASSERT_EQ(redirected.exit_code, 0) << redirected.err;
+  EXPECT_EQ(mask_times(redirected.err),
+            to_cp932("□開始 <time>\n"
+                     "◇入力ファイル名は in.txt です\n"
+                     "◇出力ファイル名は out.txt です\n"
+                     "◇行全体を昇順にソート対象にします\n"
+                     "◇ソート用のメモリを 1MB使用します(A)\n"
+                     "□終了 <time>\n"));
+  const std::string expected = sorted_by_c_sort(dir_.file("in.txt"));
+  ASSERT_TRUE(read_file(dir_.file("out.txt")) == expected);
+  ASSERT_EQ(unlink(dir_.file("out.txt").c_str()), 0);
+
+  TerminalRun terminal = run_on_terminal(argv, env_, dir_.path());
+  ASSERT_EQ(terminal.exit_code, 0) << terminal.screen;
+  EXPECT_TRUE(read_file(dir_.file("out.txt")) == expected);
+  // Quarnel's share and the merge program's.
+  EXPECT_NE(terminal.screen.find("\r" + to_cp932("◇ラン 1 読込・整列  ")), std::string::npos)
+      << terminal.screen;
+  EXPECT_NE(terminal.screen.find("\r" + to_cp932("◇併合 1/1 パス目  ")), std::string::npos)
+      << terminal.screen;
+  // Every drawing stays on one line of the terminal (Shift_JIS takes a
+  // column a byte).
+  static const std::regex drawn("\r([^\r\n]*)\x1b\\[K");
+  int drawings = 0;
+  for (std::sregex_iterator it(terminal.screen.begin(), terminal.screen.end(), drawn), end;
+       it != end; ++it) {
+    EXPECT_LT((*it)[1].length(), kColumns);
+    ++drawings;
+  }
+  EXPECT_GE(drawings, 4);
+  // The line is gone before the end line, and without the drawings the
+  // terminal saw exactly the redirected messages.
+  EXPECT_NE(terminal.screen.find("\r\x1b[K" + to_cp932("□終了")), std::string::npos);
+  EXPECT_EQ(mask_times(std::regex_replace(terminal.screen, drawn, "")),
+            mask_times(redirected.err));
+}
+
+TEST_F(ProgressEndToEnd, NoLineWhereTheResultGoesToTheSameTerminal) {
+  TerminalRun terminal = run_on_terminal(
+      {built_program("Quarnel"), "in.txt", "stdout", "/M", "1"}, env_, dir_.path());
+  EXPECT_EQ(terminal.exit_code, 0);
+  EXPECT_EQ(terminal.screen.find('\x1b'), std::string::npos);
+  EXPECT_NE(terminal.screen.find(to_cp932("□終了")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quarnel::testing
