@@ -13,7 +13,6 @@ inline constexpr const char* kEnd = "□終了";
 inline constexpr const char* kFrameFormat = "%s %04d/%02d/%02d %02d:%02d:%02d\n";
 inline constexpr const char* kMergeMissing = "マージプログラム\"%s\"が存在しません";
 inline constexpr const char* kMergeFailed = "マージプログラム\"%s\"が異常終了しました";
-inline constexpr const char* kStdoutFailed = "標準出力に書き込めません";
 
 // Console.
 inline constexpr const char* kErrorMark = "◆";
@@ -63,6 +62,9 @@ inline constexpr const char* kBudgetB = "◇ソート用のメモリを %dMB使�
 // Run builder.
 inline constexpr const char* kLineTooLong = "最大レコード長[65535]を越えています";
 inline constexpr const char* kReadFailed = "\"%s\"を読み込めません";
+
+// Standard-output delivery.
+inline constexpr const char* kStdoutFailed = "標準出力に書き込めません";
 
 // Output writer, run files and the job's work folder.
 inline constexpr const char* kCannotOpenForWrite = "(%s)が書き込み用にオープンできません\n";

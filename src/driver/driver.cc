@@ -76,10 +76,7 @@ int place_merged() {
         !platform::same_file(before, after)) {
       int copied = copy_to_stdout(sort_job.output_path.c_str());
       platform::delete_file(sort_job.output_path);
-      if (copied == kStdoutWriteFailed) {
-        report_error(msg::kStdoutFailed, nullptr);
-        return -1;
-      }
+      if (copied != 0) return -1;
     }
   }
   return 0;
@@ -112,11 +109,7 @@ int place_single() {
   if (sort_job.to_stdout) {
     int copied = copy_to_stdout(run.c_str());
     platform::delete_file(run);
-    if (copied == kStdoutWriteFailed) {
-      report_error(msg::kStdoutFailed, nullptr);
-      return -1;
-    }
-    return 0;
+    return copied;
   }
   // A device or a named pipe stays what it is and gets the bytes; a file
   // (links followed) is replaced in one step.

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "console/console.h"
+#include "console/messages.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "text/cp932.h"
@@ -59,24 +61,33 @@ size_t convert_wide_chunk(WideToSjisState* state, const unsigned char* chunk,
 int copy_to_stdout(const char* path) {
   const bool wide = sort_job.wide_mode == 1;
   int fd = platform::open_read(path);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    report_error(msg::kReadFailed, path);
+    return -1;
+  }
   unsigned char chunk[kChunkSize];
   char converted[kChunkSize + 1];
   WideToSjisState state;
   int result = 0;
-  while (result == 0) {
+  for (;;) {
     int64_t n = platform::read_fd(fd, chunk, kChunkSize);
+    if (n < 0) {
+      report_error(msg::kReadFailed, path);
+      result = -1;
+    }
     if (n <= 0) break;
     const char* out = reinterpret_cast<const char*>(chunk);
     int64_t count = n;
     if (wide) {
-      count = static_cast<int64_t>(convert_wide_chunk(
-          &state, chunk, static_cast<size_t>(n), converted));
+      count = static_cast<int64_t>(
+          convert_wide_chunk(&state, chunk, static_cast<size_t>(n), converted));
       out = converted;
     }
-    // Nothing more goes out after a failed write: the job has failed.
+    // Output with a hole in it is worse than output that stops.
     if (count > 0 && platform::write_fd(kStandardOutput, out, count) != count) {
-      result = kStdoutWriteFailed;
+      report_error(msg::kStdoutFailed, nullptr);
+      result = -1;
+      break;
     }
   }
   platform::close_fd(fd);

@@ -22,10 +22,8 @@ struct WideToSjisState {
 size_t convert_wide_chunk(WideToSjisState* state, const unsigned char* chunk,
                           size_t n, char* out);
 
-// 0 after the copy, -1 when the file cannot be opened, kStdoutWriteFailed
-// when a write to standard output failed (a full disk behind a
-// redirection, a reader gone with SIGPIPE ignored); the copy stops there.
-inline constexpr int kStdoutWriteFailed = -2;
+// 0 after the whole copy. -1, reported, when the file cannot be opened or
+// read, or when a write to standard output fails (no further output then).
 int copy_to_stdout(const char* path);
 
 }  // namespace quarnel

@@ -49,8 +49,7 @@ bool output_is_writable(const std::string& path) {
     case platform::FileKind::kRegular: {
       int fd = platform::open_write(target, false, false);
       if (fd < 0) return false;
-      platform::close_fd(fd);
-      return true;
+      return platform::close_fd(fd) == 0;
     }
     case platform::FileKind::kOther:
       return platform::may_write(target);
@@ -62,9 +61,9 @@ bool output_is_writable(const std::string& path) {
   if (platform::exists(target)) return false;
   int fd = platform::open_write(target, true, false);
   if (fd < 0) return false;
-  platform::close_fd(fd);
+  bool closed = platform::close_fd(fd) == 0;
   platform::delete_file(target);
-  return true;
+  return closed;
 }
 
 // A path the system cannot take whole is refused, never cut.
@@ -91,6 +90,11 @@ int take_input(const char* argument) {
   unsigned char mark[2];
   int64_t got = platform::read_fd(fd, mark, 2);
   platform::close_fd(fd);
+  if (got < 0) {
+    // Without its first bytes, a wide file would be taken for narrow text.
+    report_error(msg::kReadFailed, sort_job.input_path.c_str());
+    return -1;
+  }
   if (got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
     sort_job.input_bom = "\xFF\xFE";
     // So that the wide option comes first among the options.

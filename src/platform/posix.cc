@@ -24,6 +24,7 @@
 #include <ctime>
 #include <memory>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 
 extern char** environ;
@@ -197,7 +198,9 @@ int copy_into_place(const std::string& from, const std::string& to,
     return -1;
   }
   std::string tmp = folder + "/result";
-  int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  int out = fault_injected(FaultKind::kOpen)
+                ? -1
+                : open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   bool ok = out >= 0;
   const size_t kChunk = 8 << 20;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
@@ -208,7 +211,7 @@ int copy_into_place(const std::string& from, const std::string& to,
     if (got <= 0) break;
     if (write_fd(out, buffer.get(), got) != got) ok = false;
   }
-  if (ok && fsync(out) != 0) ok = false;
+  if (ok && (fault_injected(FaultKind::kFsync) || fsync(out) != 0)) ok = false;
   if (ok) {
     if (old != nullptr) {
       keep_attributes(out, *old);
@@ -218,7 +221,10 @@ int copy_into_place(const std::string& from, const std::string& to,
   }
   if (out >= 0 && close(out) != 0) ok = false;
   close(in);
-  if (ok && rename(tmp.c_str(), to.c_str()) != 0) ok = false;
+  if (ok && (fault_injected(FaultKind::kRename) ||
+             rename(tmp.c_str(), to.c_str()) != 0)) {
+    ok = false;
+  }
   remove_locked_folder(folder);
   if (!ok) return -1;
   unlink(from.c_str());
@@ -377,6 +383,7 @@ std::string default_work_dir() {
 }
 
 int make_directory(const std::string& path) {
+  if (fault_injected(FaultKind::kMkdir)) return -1;
   return mkdir(path.c_str(), 0777) == 0 ? 0 : -1;
 }
 
@@ -384,6 +391,7 @@ std::string make_unique_directory(const std::string& prefix) {
   std::string pattern = prefix + "XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  if (fault_injected(FaultKind::kMkdir)) return "";
   if (mkdtemp(name.data()) == nullptr) return "";
   return std::string(name.data());
 }
@@ -397,6 +405,7 @@ int delete_file(const std::string& path) {
 }
 
 int move_file(const std::string& from, const std::string& to) {
+  if (fault_injected(FaultKind::kRename)) return -1;
   const std::string target = follow_links(to);
   struct stat old;
   const bool had = stat(target.c_str(), &old) == 0;
@@ -478,6 +487,7 @@ std::string current_directory() {
 }
 
 int open_read(const std::string& path) {
+  if (fault_injected(FaultKind::kOpen)) return -1;
   return open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
@@ -485,12 +495,14 @@ int open_write(const std::string& path, bool create, bool truncate) {
   int flags = O_WRONLY | O_CLOEXEC;
   if (create) flags |= O_CREAT;
   if (truncate) flags |= O_TRUNC;
+  if (fault_injected(FaultKind::kOpen)) return -1;
   return open(path.c_str(), flags, 0666);
 }
 
 int64_t read_fd(int fd, void* buffer, int64_t n) {
   char* p = static_cast<char*>(buffer);
   int64_t total = 0;
+  if (fault_injected(FaultKind::kRead)) return -1;
   // A single read delivers at most about 2 GiB on Linux; keep reading until
   // the request is met or the file ends.
   while (total < n) {
@@ -508,6 +520,7 @@ int64_t read_fd(int fd, void* buffer, int64_t n) {
 int64_t write_fd(int fd, const void* data, int64_t n) {
   const char* p = static_cast<const char*>(data);
   int64_t done = 0;
+  if (fault_injected(FaultKind::kWrite)) return -1;
   while (done < n) {
     ssize_t put = write(fd, p + done, static_cast<size_t>(n - done));
     if (put < 0) {
@@ -520,7 +533,18 @@ int64_t write_fd(int fd, const void* data, int64_t n) {
   return n;
 }
 
-int close_fd(int fd) { return close(fd) == 0 ? 0 : -1; }
+int close_fd(int fd) {
+  // Only the close of a file being written can lose data.
+  if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY &&
+      fault_injected(FaultKind::kClose)) {
+    // The descriptor is gone all the same, as after a real failed close.
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return close(fd) == 0 ? 0 : -1;
+}
 
 int run_process(const std::vector<std::string>& argv,
                 const std::string& folder) {
@@ -530,6 +554,7 @@ int run_process(const std::vector<std::string>& argv,
   args.push_back(nullptr);
   // The child tells through this pipe why it could not start; a pipe
   // closed by a successful exec tells that it did.
+  if (fault_injected(FaultKind::kSpawn)) return -1;
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return -1;
   // Whatever this process has buffered goes out before the child writes.
@@ -602,6 +627,7 @@ int create_unique_file(const std::string& prefix, std::string* path) {
   std::string pattern = prefix + "XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  if (fault_injected(FaultKind::kOpen)) return -1;
   int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return -1;
   *path = name.data();

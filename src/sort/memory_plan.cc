@@ -81,6 +81,10 @@ int probe_input() {
   int64_t got = 0;
   if (bytes != nullptr) got = platform::read_fd(fd, bytes.get(), kProbeBytes);
   platform::close_fd(fd);
+  if (got < 0) {
+    report_error(msg::kReadFailed, sort_job.input_path.c_str());
+    return -1;
+  }
   sort_job.line_length_estimate = estimate_line_length(
       bytes.get(), got > 0 ? got : 0, sort_job.wide_mode != 0,
       static_cast<int>(sort_job.input_bom.size()));

@@ -183,17 +183,21 @@ namespace quicksort {
 struct RangeQueue {
   std::mutex lock;
   std::condition_variable wake;
-  std::vector<std::pair<int32_t, int32_t>> ranges;
+  struct Range {
+    int32_t lo, hi, depth, suspect;
+  };
+  std::vector<Range> ranges;
   int32_t busy = 0;
   int32_t split_size = 2;
   RangeWork work = nullptr;
   void* context = nullptr;
 };
 
-void offer_range(RangeQueue* queue, int32_t lo, int32_t hi) {
+void offer_range(RangeQueue* queue, int32_t lo, int32_t hi, int32_t depth,
+                 int32_t suspect) {
   {
     std::lock_guard<std::mutex> hold(queue->lock);
-    queue->ranges.emplace_back(lo, hi);
+    queue->ranges.push_back({lo, hi, depth, suspect});
   }
   queue->wake.notify_one();
 }
@@ -204,7 +208,7 @@ namespace {
 
 void drain(RangeQueue* queue) {
   for (;;) {
-    std::pair<int32_t, int32_t> range;
+    RangeQueue::Range range;
     {
       std::unique_lock<std::mutex> hold(queue->lock);
       queue->wake.wait(hold, [queue] {
@@ -215,7 +219,8 @@ void drain(RangeQueue* queue) {
       queue->ranges.pop_back();
       ++queue->busy;
     }
-    queue->work(queue->context, queue, range.first, range.second);
+    queue->work(queue->context, queue, range.lo, range.hi, range.depth,
+                range.suspect);
     bool done;
     {
       std::lock_guard<std::mutex> hold(queue->lock);
@@ -236,7 +241,7 @@ void run_range_workers(int32_t count, RangeWork work, void* context) {
   // uneven partition does not leave a thread idle for long.
   int32_t threads = threads_to_use();
   queue.split_size = std::max<int32_t>(2, count / (threads * 8));
-  queue.ranges.emplace_back(0, count - 1);
+  queue.ranges.push_back({0, count - 1, 0, suspect_depth(count)});
   std::vector<std::thread> helpers;
   for (int32_t t = 1; t < threads; ++t) {
     try {

@@ -4,10 +4,19 @@
 // entries: the function-pointer entry point, the templated one with an
 // inlined comparator, and the one that shares sub-ranges between threads
 // (a range's outcome depends only on its own entries).
+//
+// One exception keeps hostile input from taking quadratic time: a range
+// split far more often than a fair input would need is merge-sorted
+// instead, and that order is kept only when no two neighbours tie, since
+// then it is the only sorted order there is; ties send the range back to
+// the quicksort's own steps.
 #ifndef QUARNEL_SORT_QUICKSORT_H_
 #define QUARNEL_SORT_QUICKSORT_H_
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 namespace quarnel {
 
@@ -75,45 +84,104 @@ inline void partition_range(int32_t lo, int32_t hi, Compare& cmp, Swap& swap,
   *right_start = up;
 }
 
-// Sorts lo .. hi (hi > lo) without recursion: the smaller part first, the
-// larger one waiting on a stack of 64 pairs, which is never exceeded since
-// each pending pair at least halves what is left.
+// The split depth at which a range of count entries is suspected of being
+// driven quadratic: twice the 2·log2(count) levels a fair run stays within.
+inline int32_t suspect_depth(int32_t count) {
+  int32_t bits = 0;
+  while (bits < 31 && (int32_t{1} << bits) < count) ++bits;
+  return 4 * bits + 8;
+}
+
+// Sorts lo .. hi another way (merge sort with the same comparator) and
+// keeps the result only when no two neighbours then compare equal: such a
+// range has exactly one sorted order, the quicksort's own. True when kept;
+// false, with no entry moved, when ties would need the quicksort's steps to
+// place them (or memory is short).
 template <typename Compare, typename Swap>
-void sort_range(int32_t lo, int32_t hi, Compare& cmp, Swap& swap) {
-  int32_t stack[64][2];
-  int depth = 0;
+bool sort_range_if_distinct(int32_t lo, int32_t hi, Compare& cmp, Swap& swap) {
+  size_t n = static_cast<size_t>(hi - lo) + 1;
+  std::unique_ptr<int32_t[]> order(new (std::nothrow) int32_t[n]);
+  if (!order) return false;
+  for (size_t k = 0; k < n; ++k) order[k] = lo + static_cast<int32_t>(k);
+  std::stable_sort(order.get(), order.get() + n,
+                   [&cmp](int32_t a, int32_t b) { return cmp(a, b) < 0; });
+  for (size_t k = 1; k < n; ++k) {
+    if (cmp(order[k - 1], order[k]) == 0) return false;
+  }
+  // Entry order[k] goes to lo + k: follow each cycle of the permutation,
+  // marking a place done by pointing it at itself.
+  for (size_t k = 0; k < n; ++k) {
+    int32_t place = lo + static_cast<int32_t>(k);
+    int32_t at = place;
+    while (order[at - lo] != place) {
+      int32_t from = order[at - lo];
+      swap(at, from);
+      order[at - lo] = at;
+      at = from;
+    }
+    order[at - lo] = at;
+  }
+  return true;
+}
+
+// Sorts lo .. hi (hi > lo) without recursion: the smaller part first, the
+// larger one waiting on a stack of 64 entries, which is never exceeded since
+// each pending range at least halves what is left. depth is how many splits
+// made lo .. hi; a range split suspect times is tried the other way, and
+// where ties keep it with the quicksort, tried again only at twice the
+// depth, so that ties cost at most a few extra passes.
+template <typename Compare, typename Swap>
+void sort_range(int32_t lo, int32_t hi, Compare& cmp, Swap& swap,
+                int32_t depth, int32_t suspect) {
+  struct Pending {
+    int32_t lo, hi, depth, suspect;
+  };
+  Pending stack[64];
+  int pending = 0;
   for (;;) {
+    if (depth >= suspect) {
+      if (sort_range_if_distinct(lo, hi, cmp, swap)) {
+        if (pending == 0) return;
+        --pending;
+        lo = stack[pending].lo;
+        hi = stack[pending].hi;
+        depth = stack[pending].depth;
+        suspect = stack[pending].suspect;
+        continue;
+      }
+      suspect = suspect > INT32_MAX / 2 ? INT32_MAX : 2 * suspect;
+    }
     int32_t down;
     int32_t up;
     partition_range(lo, hi, cmp, swap, &down, &up);
+    ++depth;
     bool next = false;
     if (down - lo >= hi - up) {
-      if (lo < down) {
-        stack[depth][0] = lo;
-        stack[depth][1] = down;
-        ++depth;
-      }
+      if (lo < down) stack[pending++] = {lo, down, depth, suspect};
       if (up < hi) {
         lo = up;
         next = true;
       }
     } else {
-      if (up < hi) {
-        stack[depth][0] = up;
-        stack[depth][1] = hi;
-        ++depth;
-      }
+      if (up < hi) stack[pending++] = {up, hi, depth, suspect};
       if (lo < down) {
         hi = down;
         next = true;
       }
     }
     if (next) continue;
-    if (depth == 0) return;
-    --depth;
-    lo = stack[depth][0];
-    hi = stack[depth][1];
+    if (pending == 0) return;
+    --pending;
+    lo = stack[pending].lo;
+    hi = stack[pending].hi;
+    depth = stack[pending].depth;
+    suspect = stack[pending].suspect;
   }
+}
+
+template <typename Compare, typename Swap>
+void sort_range(int32_t lo, int32_t hi, Compare& cmp, Swap& swap) {
+  sort_range(lo, hi, cmp, swap, 0, suspect_depth(hi - lo + 1));
 }
 
 template <typename Compare, typename Swap>
@@ -122,13 +190,16 @@ void sort_entries(int32_t count, Compare& cmp, Swap& swap) {
   sort_range(0, count - 1, cmp, swap);
 }
 
-// Runs sort_ranges_shared's workers; defined in quicksort.cc.
+// Runs sort_ranges_shared's workers; defined in quicksort.cc. A range
+// travels with its split depth and the depth at which it is suspect (see
+// sort_range).
 struct RangeQueue;
 using RangeWork = void (*)(void* context, RangeQueue* queue, int32_t lo,
-                           int32_t hi);
+                           int32_t hi, int32_t depth, int32_t suspect);
 void run_range_workers(int32_t count, RangeWork work, void* context);
 // Hands a part to an idle thread.
-void offer_range(RangeQueue* queue, int32_t lo, int32_t hi);
+void offer_range(RangeQueue* queue, int32_t lo, int32_t hi, int32_t depth,
+                 int32_t suspect);
 // The size from which a range is split further rather than sorted whole.
 int32_t split_size(const RangeQueue* queue);
 
@@ -140,21 +211,27 @@ struct SharedSort {
   // A large range is partitioned once, one part offered to the other
   // threads, the other kept; a small one is sorted here whole. Either way
   // the entries of the range see exactly the steps sort_range would take.
-  static void work(void* context, RangeQueue* queue, int32_t lo, int32_t hi) {
+  static void work(void* context, RangeQueue* queue, int32_t lo, int32_t hi,
+                   int32_t depth, int32_t suspect) {
     SharedSort* self = static_cast<SharedSort*>(context);
     int32_t limit = split_size(queue);
     while (hi - lo + 1 >= limit && hi > lo) {
+      if (depth >= suspect) {
+        if (sort_range_if_distinct(lo, hi, *self->cmp, *self->swap)) return;
+        suspect = suspect > INT32_MAX / 2 ? INT32_MAX : 2 * suspect;
+      }
       int32_t down;
       int32_t up;
       partition_range(lo, hi, *self->cmp, *self->swap, &down, &up);
+      ++depth;
       bool left = lo < down;
       bool right = up < hi;
       if (left && right) {
         if (down - lo >= hi - up) {
-          offer_range(queue, lo, down);
+          offer_range(queue, lo, down, depth, suspect);
           lo = up;
         } else {
-          offer_range(queue, up, hi);
+          offer_range(queue, up, hi, depth, suspect);
           hi = down;
         }
       } else if (left) {
@@ -165,7 +242,7 @@ struct SharedSort {
         return;
       }
     }
-    if (hi > lo) sort_range(lo, hi, *self->cmp, *self->swap);
+    if (hi > lo) sort_range(lo, hi, *self->cmp, *self->swap, depth, suspect);
   }
 };
 

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "sort/key_compare.h"
 #include "sort/string_sort.h"
 #include "sort/run_builder.h"
+#include "support/killer_input.h"
 #include "text/ascii.h"
 
 namespace quarnel {
@@ -275,6 +279,121 @@ TEST_F(QuicksortTest, ThreadsGiveTheSamePermutation) {
     sort_line_indexes(n, &compare_lines_narrow);
     EXPECT_EQ(order(), single) << threads << " threads";
   }
+}
+
+int64_t comparisons = 0;
+int counting_narrow(int32_t a, int32_t b) {
+  ++comparisons;
+  return compare_lines_narrow(a, b);
+}
+
+std::vector<std::string> numbered_lines(const std::vector<int32_t>& values) {
+  std::vector<std::string> lines;
+  char text[16];
+  for (int32_t v : values) {
+    snprintf(text, sizeof(text), "%08d", static_cast<int>(v));
+    lines.emplace_back(text);
+  }
+  return lines;
+}
+
+class HostileInputTest : public QuicksortTest {
+ protected:
+  // The lines in table order, by their index in storage_.
+  std::vector<int> fast_order() const {
+    std::unordered_map<const char*, int> index;
+    for (size_t j = 0; j < storage_.size(); ++j) index[storage_[j].data()] = static_cast<int>(j);
+    std::vector<int> result;
+    for (size_t i = 0; i < storage_.size(); ++i) {
+      result.push_back(index.at(line_table.line_starts[i]));
+    }
+    return result;
+  }
+
+  // The order the quicksort's own steps give, with no way out of deep
+  // splits, against the order sort_line_indexes gives (one thread and
+  // shared between threads).
+  void expect_plain_order(const std::vector<std::string>& lines) {
+    int32_t n = static_cast<int32_t>(lines.size());
+    load(lines);
+    PlainCompare cmp;
+    PlainSwap swap;
+    quicksort::sort_range(0, n - 1, cmp, swap, 0, INT32_MAX);
+    std::vector<int> plain = fast_order();
+    for (int threads : {1, 2}) {
+      sort_thread_count = threads;
+      parallel_sort_min_count = 2;
+      load(lines);
+      sort_line_indexes(n, &compare_lines_narrow);
+      EXPECT_EQ(fast_order(), plain) << threads << " threads";
+      load(lines);
+      sort_line_indexes(n, &slow_narrow);
+      EXPECT_EQ(fast_order(), plain) << "through a pointer";
+    }
+  }
+
+  struct PlainCompare {
+    int operator()(int32_t a, int32_t b) const { return compare_lines_narrow(a, b); }
+  };
+  struct PlainSwap {
+    void operator()(int32_t a, int32_t b) const {
+      std::swap(line_table.line_starts[a], line_table.line_starts[b]);
+      std::swap(line_table.line_lengths[a], line_table.line_lengths[b]);
+    }
+  };
+};
+
+TEST_F(HostileInputTest, KillerInputTakesFewComparisons) {
+  const int32_t n = 20000;
+  std::vector<std::string> lines = numbered_lines(testing::killer_values(n));
+  load(lines);
+  comparisons = 0;
+  sort_line_indexes(n, counting_narrow);
+  // The plain quicksort makes about n * n / 4 here, nine times as many.
+  EXPECT_LT(static_cast<double>(comparisons), 40.0 * n * std::log2(n));
+  for (int32_t i = 0; i < n; ++i) {
+    ASSERT_EQ(atoi(line_table.line_starts[i]), i);
+  }
+}
+
+TEST_F(HostileInputTest, KillerInputKeepsThePlainQuicksortsOrder) {
+  const int32_t n = 5000;
+  std::vector<int32_t> values = testing::killer_values(n);
+  expect_plain_order(numbered_lines(values));
+
+  // Ties everywhere: no deep range is ever free of them.
+  std::vector<int32_t> coarse = values;
+  for (int32_t& v : coarse) v /= 4;
+  expect_plain_order(numbered_lines(coarse));
+
+  // A few ties: some deep ranges hold them, the ranges split off later
+  // do not.
+  std::vector<std::string> sparse = numbered_lines(values);
+  for (int32_t i = 0; i + 1 < n; i += 97) sparse[i] = sparse[i + 1];
+  expect_plain_order(sparse);
+
+  // Case-blind: the same words in mixed case tie.
+  sort_job.line_comparer = &strcmp_nocase;
+  std::vector<std::string> words;
+  for (int32_t i = 0; i < n; ++i) {
+    std::string w;
+    for (int32_t v = values[i] / 2, k = 0; k < 4; ++k, v /= 26) {
+      char c = static_cast<char>('a' + v % 26);
+      w.insert(w.begin(), (i + k) % 3 == 0 ? static_cast<char>(c - 'a' + 'A') : c);
+    }
+    words.push_back(w);
+  }
+  expect_plain_order(words);
+
+  // Key mode: the first 8 columns, the rest tells lines apart.
+  sort_job.key_mode = 1;
+  sort_job.field_comparer = memcmp;
+  sort_job.conditions[0] = SortCondition{1, 8, 'A', 'S'};
+  sort_job.condition_count = 1;
+  std::vector<std::string> keyed = numbered_lines(coarse);
+  for (int32_t i = 0; i < n; ++i) keyed[i] += "|" + std::to_string(i % 5);
+  expect_plain_order(keyed);
+  expect_plain_order(numbered_lines(values));
 }
 
 }  // namespace

@@ -1,0 +1,161 @@
+// A merged job stopped by a signal at random moments: the output is
+// either the old file or the complete new one, the merge program does not
+// outlive the job, and the next job in the same places succeeds and
+// leaves its work folder and the output's folder clean.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cerrno>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_util.h"
+
+extern char** environ;
+
+namespace quarnel::testing {
+namespace {
+
+const std::string kOldOutput = "old output\r\n";
+
+std::string input_text(size_t bytes) {
+  std::mt19937 rng(11);
+  std::string text;
+  while (text.size() < bytes) {
+    size_t len = 4 + rng() % 40;
+    for (size_t i = 0; i < len; ++i) text += static_cast<char>('a' + rng() % 26);
+    text += "\r\n";
+  }
+  return text;
+}
+
+// Starts a program in a process group of its own, its output thrown away.
+pid_t start(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ) != 0) {
+    pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
+// Waits until no process of the group is left; false after the time limit.
+bool group_gone(pid_t group, double seconds) {
+  auto until = std::chrono::steady_clock::now() +
+               std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < until) {
+    if (kill(-group, 0) != 0 && errno == ESRCH) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+class KillTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("LC_ALL", "C", 1);
+    ASSERT_EQ(mkdir(work().c_str(), 0700), 0);
+    write_file(dir_.file("in.txt"), input_text(6000000));
+  }
+  std::string work() const { return dir_.file("work"); }
+  std::vector<std::string> job() const {
+    return {built_program("Quarnel"), dir_.file("in.txt"), dir_.file("out.txt"),
+            "/T", work(), "/M", "1"};
+  }
+  // What the output's folder holds besides the input and the output.
+  std::vector<std::string> beside() const {
+    std::vector<std::string> extra;
+    for (const std::string& name : list_dir(dir_.path())) {
+      if (name != "in.txt" && name != "out.txt" && name != "work") extra.push_back(name);
+    }
+    return extra;
+  }
+
+  void stop_at_random_moments(int signal_number) {
+    write_file(dir_.file("out.txt"), kOldOutput);
+    auto began = std::chrono::steady_clock::now();
+    ProgramResult good = run_program(job(), {"LC_ALL=C"});
+    double seconds = std::chrono::duration<double>(
+                         std::chrono::steady_clock::now() - began).count();
+    ASSERT_EQ(good.exit_code, 0) << good.err;
+    const std::string expected = read_file(dir_.file("out.txt"));
+    ASSERT_NE(expected, kOldOutput);
+
+    std::mt19937 rng(static_cast<unsigned>(signal_number));
+    std::uniform_real_distribution<double> moment(0.0, seconds * 1.1);
+    for (int trial = 0; trial < 20; ++trial) {
+      write_file(dir_.file("out.txt"), kOldOutput);
+      double at = moment(rng);
+      std::string where = "signal " + std::to_string(signal_number) + " after " +
+                          std::to_string(at) + " s of about " + std::to_string(seconds);
+      pid_t pid = start(job());
+      ASSERT_GT(pid, 0);
+      std::this_thread::sleep_for(std::chrono::duration<double>(at));
+      kill(pid, signal_number);
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      EXPECT_TRUE(finished || (WIFSIGNALED(status) && WTERMSIG(status) == signal_number))
+          << where << ": status " << status;
+      // The merge program is stopped with the job, not left to finish it.
+      EXPECT_TRUE(group_gone(pid, 2.0)) << where << ": the merge program outlived the job";
+      kill(-pid, SIGKILL);
+      group_gone(pid, 5.0);
+
+      std::string output = read_file(dir_.file("out.txt"));
+      EXPECT_TRUE(output == kOldOutput || output == expected)
+          << where << ": output of " << output.size() << " bytes, neither old nor new";
+      if (finished) {
+        EXPECT_EQ(output, expected) << where;
+      }
+      if (signal_number != SIGKILL) {
+        // A handler ran: it removed what the job had made.
+        EXPECT_TRUE(list_dir(work()).empty()) << where << ": work folder not empty";
+        EXPECT_TRUE(beside().empty()) << where << ": left beside the output";
+      }
+
+      // The next job cleans up after one that could not.
+      write_file(dir_.file("out.txt"), kOldOutput);
+      ProgramResult next = run_program(job(), {"LC_ALL=C"});
+      EXPECT_EQ(next.exit_code, 0) << where << "\n" << next.err;
+      EXPECT_EQ(read_file(dir_.file("out.txt")), expected) << where;
+      std::vector<std::string> left = list_dir(work());
+      EXPECT_TRUE(left.empty()) << where << ": after the next job, the work folder holds "
+                                << left[0];
+      std::vector<std::string> extra = beside();
+      EXPECT_TRUE(extra.empty()) << where << ": after the next job, beside the output: "
+                                 << extra[0];
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(KillTest, StoppedBySigkill) { stop_at_random_moments(SIGKILL); }
+TEST_F(KillTest, StoppedBySigterm) { stop_at_random_moments(SIGTERM); }
+
+}  // namespace
+}  // namespace quarnel::testing
