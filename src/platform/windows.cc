@@ -8,6 +8,7 @@
 #include <io.h>
 
 #include <cctype>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 
 namespace quarnel::platform {
@@ -143,10 +145,21 @@ std::string unique_tail() {
   return tail;
 }
 
+// The descriptors open for writing: the C runtime keeps no access mode
+// that could be asked.
+std::vector<char> g_writing_fds;
+
 int descriptor_of(HANDLE handle, int flags) {
   if (handle == INVALID_HANDLE_VALUE) return -1;
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
-  if (fd < 0) CloseHandle(handle);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return -1;
+  }
+  if ((flags & (_O_WRONLY | _O_RDWR)) != 0) {
+    if (static_cast<size_t>(fd) >= g_writing_fds.size()) g_writing_fds.resize(fd + 1);
+    g_writing_fds[fd] = 1;
+  }
   return fd;
 }
 
@@ -388,10 +401,12 @@ std::string default_work_dir() {
 }
 
 int make_directory(const std::string& path) {
+  if (fault_injected(FaultKind::kMkdir)) return -1;
   return CreateDirectoryA(path.c_str(), nullptr) ? 0 : -1;
 }
 
 std::string make_unique_directory(const std::string& prefix) {
+  if (fault_injected(FaultKind::kMkdir)) return "";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = prefix + unique_tail();
     if (CreateDirectoryA(name.c_str(), nullptr)) return name;
@@ -409,6 +424,7 @@ int delete_file(const std::string& path) {
 }
 
 int move_file(const std::string& from, const std::string& to) {
+  if (fault_injected(FaultKind::kRename)) return -1;
   // A device or a folder at the target is never replaced.
   const FileKind kind = identify_file(to).kind;
   if (kind == FileKind::kDirectory || kind == FileKind::kOther) return -1;
@@ -470,6 +486,7 @@ std::string current_directory() {
 }
 
 int open_read(const std::string& path) {
+  if (fault_injected(FaultKind::kOpen)) return -1;
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   return descriptor_of(h, _O_RDONLY);
@@ -484,6 +501,7 @@ int open_write(const std::string& path, bool create, bool truncate) {
   } else if (truncate) {
     disposition = TRUNCATE_EXISTING;
   }
+  if (fault_injected(FaultKind::kOpen)) return -1;
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
                          disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return descriptor_of(h, _O_WRONLY);
@@ -496,6 +514,7 @@ int64_t read_fd(int fd, void* buffer, int64_t n) {
   if (h == INVALID_HANDLE_VALUE) return -1;
   char* p = static_cast<char*>(buffer);
   int64_t total = 0;
+  if (fault_injected(FaultKind::kRead)) return -1;
   while (total < n) {
     int64_t piece = n - total;
     if (piece > (1 << 30)) piece = 1 << 30;
@@ -516,6 +535,7 @@ int64_t write_fd(int fd, const void* data, int64_t n) {
   if (h == INVALID_HANDLE_VALUE) return -1;
   const char* p = static_cast<const char*>(data);
   int64_t done = 0;
+  if (fault_injected(FaultKind::kWrite)) return -1;
   while (done < n) {
     int64_t piece = n - done;
     if (piece > (1 << 30)) piece = 1 << 30;
@@ -536,11 +556,25 @@ int64_t write_fd(int fd, const void* data, int64_t n) {
   return n;
 }
 
-int close_fd(int fd) { return _close(fd) == 0 ? 0 : -1; }
+int close_fd(int fd) {
+  // Only the close of a file being written can lose data.
+  const bool writing = fd >= 0 && static_cast<size_t>(fd) < g_writing_fds.size() &&
+                       g_writing_fds[fd] != 0;
+  if (writing) g_writing_fds[fd] = 0;
+  if (writing && fault_injected(FaultKind::kClose)) {
+    // The descriptor is gone all the same, as after a real failed close.
+    int saved = errno;
+    _close(fd);
+    errno = saved;
+    return -1;
+  }
+  return _close(fd) == 0 ? 0 : -1;
+}
 
 int run_process(const std::vector<std::string>& argv,
                 const std::string& folder) {
   if (argv.empty() || argv[0].empty()) return -1;
+  if (fault_injected(FaultKind::kSpawn)) return -1;
   std::string line;
   for (const std::string& a : argv) append_argument(&line, a);
   std::vector<char> command(line.begin(), line.end());
@@ -590,6 +624,7 @@ int run_process(const std::vector<std::string>& argv,
 }
 
 int create_unique_file(const std::string& prefix, std::string* path) {
+  if (fault_injected(FaultKind::kOpen)) return -1;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = prefix + unique_tail();
     HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, kShareAll, nullptr,
