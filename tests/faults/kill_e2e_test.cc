@@ -119,8 +119,8 @@ class KillTest : public ::testing::Test {
       bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
       EXPECT_TRUE(finished || (WIFSIGNALED(status) && WTERMSIG(status) == signal_number))
           << where << ": status " << status;
-      // The merge program is stopped with the job, not left to finish it.
-      EXPECT_TRUE(group_gone(pid, 2.0)) << where << ": the merge program outlived the job";
+      // The merge program is stopped with the job, not left to finish it (a loaded machine may take a moment to end it).
+      EXPECT_TRUE(group_gone(pid, 5.0)) << where << ": the merge program outlived the job";
       kill(-pid, SIGKILL);
       group_gone(pid, 5.0);
 
