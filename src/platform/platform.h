@@ -117,6 +117,10 @@ int64_t available_memory();
 // Asks the system to back a large buffer that is about to be filled with
 // large pages (fewer page faults); a hint, without a result.
 void advise_large_pages(void* start, int64_t bytes);
+// Gives the pages of a buffer their memory now, on the calling thread, so
+// that another thread filling them later only copies; their contents do
+// not change. A hint, without a result.
+void prefault_pages(void* start, int64_t bytes);
 // True when a block of that many bytes can be had now. The block is
 // reserved and given back at once without touching a page, so asking for
 // most of the memory costs next to nothing.

@@ -440,6 +440,20 @@ void advise_large_pages(void* start, int64_t bytes) {
   madvise(reinterpret_cast<void*>(first), (end - first) & ~(huge - 1), MADV_HUGEPAGE);
 }
 
+void prefault_pages(void* start, int64_t bytes) {
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+  // Whole pages only: the partial ones at either end fault as they fill.
+  const uintptr_t page = 4096;
+  uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(start) + static_cast<uintptr_t>(bytes)) &
+                  ~(page - 1);
+  if (bytes <= 0 || end <= first) return;
+  // Older kernels refuse the advice; the reader then faults the pages in.
+  madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+}
+
 int64_t available_memory() {
   FILE* f = fopen("/proc/meminfo", "r");
   if (f != nullptr) {

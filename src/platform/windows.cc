@@ -452,6 +452,10 @@ void advise_large_pages(void*, int64_t) {
   // Large pages need a privilege that a batch job does not hold.
 }
 
+void prefault_pages(void*, int64_t) {
+  // The pages fault in as the reader fills them.
+}
+
 bool can_allocate(int64_t bytes) {
   if (bytes <= 0) return true;
   // Committing charges the block against the commit limit, which is what

@@ -15,6 +15,7 @@
 #include "sort/key_compare.h"
 #include "sort/run_builder.h"
 #include "sort/string_sort.h"
+#include "sort/table_slots.h"
 
 namespace quarnel {
 
@@ -51,6 +52,35 @@ struct PrefixTableSwap {
     std::swap(prefixes[a], prefixes[b]);
   }
 };
+
+// Swaps packed entries: the prefix and the offset that stand for a line.
+struct SlotSwap {
+  uint64_t* prefixes;
+  uint32_t* offsets;
+  void operator()(int32_t a, int32_t b) const {
+    std::swap(prefixes[a], prefixes[b]);
+    std::swap(offsets[a], offsets[b]);
+  }
+};
+
+// Answers as NarrowPrefixCompare with folding does, on a packed table.
+struct FoldedSlotCompare {
+  const uint64_t* prefixes;
+  const uint32_t* offsets;
+  const char* base;
+  int operator()(int32_t a, int32_t b) const {
+    uint64_t x = prefixes[a];
+    uint64_t y = prefixes[b];
+    if (x != y) return x < y ? -1 : 1;
+    if ((x & 0xFF) == 0) return 0;
+    int r = strcmp_nocase(base + offsets[a] + 8, base + offsets[b] + 8);
+    return r > 0 ? 1 : (r < 0 ? -1 : 0);
+  }
+};
+
+uint64_t folded_prefix(const char* start, int32_t length) {
+  return narrow_line_prefix(start, length, true);
+}
 
 struct PointerCompare {
   IndexComparator comparator;
@@ -140,6 +170,18 @@ void sort_with_prefixes(int32_t count, Compare cmp, uint64_t* prefixes) {
   PrefixTableSwap swap{line_table.line_starts.get(),
                        line_table.line_lengths.get(), prefixes};
   sort_maybe_shared(count, cmp, swap);
+}
+
+// Whole lines with /I, sorted in the table's own slots (no memory of its
+// own); false when the table cannot be packed.
+bool sort_folded_in_place(int32_t count) {
+  int32_t threads = parallel(count) ? threads_to_use() : 1;
+  PackedTable packed;
+  if (!pack_table(count, false, threads, &folded_prefix, &packed)) return false;
+  sort_maybe_shared(count, FoldedSlotCompare{packed.keys, packed.offsets, packed.base},
+                    SlotSwap{packed.keys, packed.offsets});
+  unpack_table(packed, count, threads);
+  return true;
 }
 
 template <bool kWide, bool kNumber>
@@ -267,6 +309,7 @@ void sort_line_indexes(int32_t count, IndexComparator comparator) {
       string_sort_lines(count, form == WholeLineForm::kWide)) {
     return;
   }
+  if (form == WholeLineForm::kNarrowFolded && sort_folded_in_place(count)) return;
   // The prefixes live only while the sort runs, so that their memory is
   // free again before the run is written. Without it, the plain way.
   std::unique_ptr<uint64_t[]> prefixes;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "console/console.h"
 #include "console/messages.h"
@@ -24,6 +26,9 @@ namespace {
 
 // Line indexes are 32-bit; a table never needs more entries than that.
 constexpr int64_t kMaxEntries = 2147483647;
+
+// Reads from this size on have their memory made ready on another thread.
+constexpr int64_t kPrefaultFrom = 32 << 20;
 
 int64_t table_entries() {
   return static_cast<int64_t>(line_table.block_size) * line_table.block_count;
@@ -86,10 +91,29 @@ int64_t fill(int64_t offset, bool wide) {
   int64_t request = read_request(rs.buffer_capacity - offset, offset, wide);
   int64_t got = 0;
   if (request > 0) {
+    // Fresh memory is cleared by the system when first touched, which can
+    // cost far more than the copy itself: before a large read, two threads
+    // make the pages ready, half each, and the read only copies.
+    if (request >= kPrefaultFrom) {
+      char* front = rs.buffer_start + offset;
+      char* back = front + request / 2;
+      std::thread helper;
+      try {
+        helper = std::thread(platform::prefault_pages, back, request - request / 2);
+      } catch (const std::system_error&) {
+        // Without the thread the read clears the back half itself.
+      }
+      platform::prefault_pages(front, request / 2);
+      if (helper.joinable()) helper.join();
+    }
     got = platform::read_fd(rs.input_fd, rs.buffer_start + offset, request);
     if (got < 0) return -1;
   }
   rs.last_read = got;
+  if (line_table.zero_free &&
+      std::memchr(rs.buffer_start + offset, 0, static_cast<size_t>(got)) != nullptr) {
+    line_table.zero_free = false;
+  }
   progress_add(got);
   int64_t end = offset + got;
   rs.data_end = rs.buffer_start + end;
@@ -126,6 +150,7 @@ bool open_input(const char* input_path, bool wide) {
   }
   rs.input_fd = fd;
   rs.input_closed = 0;
+  line_table.zero_free = !wide;
   rs.next_line = nullptr;
   if (line_table.block_count == 0 && grow_line_table() == 0) {
     stop_failed(nullptr, nullptr);
@@ -269,8 +294,10 @@ int grow_line_table() {
   int64_t old_count = t.block_count;
   int64_t most = std::max<int64_t>(1, kMaxEntries / block);
   // Doubling keeps the cost of all growths linear; one block more is the
-  // fallback when the double cannot be had.
-  int64_t tries[2] = {std::min(most, old_count == 0 ? 1 : old_count * 2),
+  // fallback when the double cannot be had. The first table has room for
+  // twice the estimated lines: its untouched pages cost nothing, while a
+  // growth holds the old and the new table at once.
+  int64_t tries[2] = {std::min(most, old_count == 0 ? 2 : old_count * 2),
                       std::min(most, old_count + 1)};
   for (int64_t count : tries) {
     if (count <= old_count) continue;
@@ -278,6 +305,9 @@ int grow_line_table() {
     std::unique_ptr<char*[]> starts(new (std::nothrow) char*[n]);
     std::unique_ptr<int32_t[]> lengths(new (std::nothrow) int32_t[n]);
     if (!starts || !lengths) continue;
+    // Fewer, larger page faults as the table fills.
+    platform::advise_large_pages(starts.get(), static_cast<int64_t>(n * sizeof(char*)));
+    platform::advise_large_pages(lengths.get(), static_cast<int64_t>(n * sizeof(int32_t)));
     // Entries are written as lines are recorded; untouched pages of a
     // large table cost nothing.
     size_t used = static_cast<size_t>(t.last_line + 1);

@@ -1,7 +1,8 @@
 // Whole-line sorting without /I, where lines that compare equal are the
 // same bytes: then every correct order writes the same output, and a
 // multikey quicksort over 8 bytes (4 units) at a time, on two threads,
-// may stand in for the index quicksort. It gives up, leaving the table
+// may stand in for the index quicksort. It works in the table's own
+// slots (key and offset where start and length were). It gives up, leaving the table
 // as it was, wherever that reasoning fails or the work grows too deep.
 #ifndef QUARNEL_SORT_STRING_SORT_H_
 #define QUARNEL_SORT_STRING_SORT_H_
@@ -11,11 +12,18 @@
 namespace quarnel {
 
 // Sorts LineTable entries 0 .. count-1 in ascending strcmp order (wide:
-// unsigned unit order up to the first zero unit). False, with the table
-// untouched, when two lines compare equal but one holds a zero byte
-// (unit) before its end, since their order is then the index quicksort's
-// own; also when memory is short or the partitions degenerate.
+// unsigned unit order up to the first zero unit), using no memory beyond
+// the table. False, with the table untouched, when a line holds a zero
+// byte (unit) before its end, since lines that compare equal may then
+// differ and their order is the index quicksort's own. Also false when
+// the partitions degenerate; the table then holds the same lines in some
+// other order, which the quicksort may take up, equal lines being equal
+// bytes.
 bool string_sort_lines(int32_t count, bool wide);
+
+// Partitions at one depth after which the sort gives up; below zero, the
+// sort's own limit (tests lower it to reach the giving up).
+extern int32_t string_sort_split_limit;
 
 }  // namespace quarnel
 

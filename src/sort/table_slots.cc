@@ -1,0 +1,91 @@
+#include "sort/table_slots.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "sort/run_builder.h"
+
+namespace quarnel {
+
+int32_t length_to_zero(const char* p, bool wide) {
+  if (!wide) return static_cast<int32_t>(strlen(p));
+  const char* q = p;
+  while (q[0] != 0 || q[1] != 0) q += 2;
+  return static_cast<int32_t>((q - p) / 2);
+}
+
+// The slots are the table's own arrays; they change type in place, so
+// every value goes in and out through memcpy.
+bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
+                PackedTable* packed) {
+  char** starts = line_table.line_starts.get();
+  const int32_t* lengths = line_table.line_lengths.get();
+  std::vector<uintptr_t> lows(threads, UINTPTR_MAX);
+  std::vector<uintptr_t> highs(threads, 0);
+  std::atomic<bool> plain{true};
+  bool check = !line_table.zero_free;
+  on_threads(threads, [&](int32_t t) {
+    int32_t first, last;
+    piece_of(count, threads, t, &first, &last);
+    for (int32_t i = first; i < last && plain.load(std::memory_order_relaxed);
+         ++i) {
+      const char* p = starts[i];
+      if (check && length_to_zero(p, wide) != lengths[i]) plain = false;
+      uintptr_t at = reinterpret_cast<uintptr_t>(p);
+      lows[t] = std::min(lows[t], at);
+      highs[t] = std::max(highs[t], at);
+    }
+  });
+  uintptr_t low = *std::min_element(lows.begin(), lows.end());
+  uintptr_t high = *std::max_element(highs.begin(), highs.end());
+  if (!plain || high - low > UINT32_MAX) return false;
+
+  const char* base = reinterpret_cast<const char*>(low);
+  char* key_slots = reinterpret_cast<char*>(starts);
+  char* offset_slots = reinterpret_cast<char*>(line_table.line_lengths.get());
+  on_threads(threads, [&](int32_t t) {
+    int32_t first, last;
+    piece_of(count, threads, t, &first, &last);
+    for (int32_t i = first; i < last; ++i) {
+      char* p;
+      int32_t length;
+      memcpy(&p, key_slots + 8 * int64_t{i}, 8);
+      memcpy(&length, offset_slots + 4 * int64_t{i}, 4);
+      uint32_t offset = static_cast<uint32_t>(p - base);
+      uint64_t k = key(p, length);
+      memcpy(key_slots + 8 * int64_t{i}, &k, 8);
+      memcpy(offset_slots + 4 * int64_t{i}, &offset, 4);
+    }
+  });
+  packed->base = base;
+  packed->keys = reinterpret_cast<uint64_t*>(key_slots);
+  packed->offsets = reinterpret_cast<uint32_t*>(offset_slots);
+  packed->wide = wide;
+  return true;
+}
+
+void unpack_table(const PackedTable& packed, int32_t count, int32_t threads) {
+  char* start_slots = reinterpret_cast<char*>(packed.keys);
+  char* length_slots = reinterpret_cast<char*>(packed.offsets);
+  on_threads(threads, [&](int32_t t) {
+    int32_t first, last;
+    piece_of(count, threads, t, &first, &last);
+    for (int32_t i = first; i < last; ++i) {
+      uint32_t offset;
+      memcpy(&offset, length_slots + 4 * int64_t{i}, 4);
+      const char* start = packed.base + offset;
+      // The lines come in sorted order, scattered: ask for them early.
+      if (i + 8 < last) {
+        uint32_t ahead;
+        memcpy(&ahead, length_slots + 4 * int64_t{i + 8}, 4);
+        __builtin_prefetch(packed.base + ahead);
+      }
+      int32_t length = length_to_zero(start, packed.wide);
+      memcpy(start_slots + 8 * int64_t{i}, &start, 8);
+      memcpy(length_slots + 4 * int64_t{i}, &length, 4);
+    }
+  });
+}
+
+}  // namespace quarnel

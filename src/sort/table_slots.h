@@ -1,0 +1,64 @@
+// The line table packed into its own slots for a sort that needs no
+// memory of its own: the 8-byte start slot holds a key of the line, the
+// 4-byte length slot its offset from the lowest line. Unpacking puts the
+// starts back and finds each length again from the line's ending zero,
+// so only tables whose lines hold no zero before their end may be packed.
+#ifndef QUARNEL_SORT_TABLE_SLOTS_H_
+#define QUARNEL_SORT_TABLE_SLOTS_H_
+
+#include <cstdint>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace quarnel {
+
+struct PackedTable {
+  const char* base = nullptr;  // the lowest line
+  uint64_t* keys = nullptr;    // the start slots
+  uint32_t* offsets = nullptr;  // the length slots
+  bool wide = false;
+};
+
+// The key kept for a line, from its start and length.
+using SlotKey = uint64_t (*)(const char* start, int32_t length);
+
+// Packs LineTable entries 0 .. count-1 on that many threads. False, with
+// the table untouched, when a line holds a zero byte (unit in wide mode)
+// before its end, unless the table says it cannot, or when the lines do
+// not lie within 4 GB of the lowest.
+bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
+                PackedTable* packed);
+// Gives the table its starts and lengths again, in the packed order.
+void unpack_table(const PackedTable& packed, int32_t count, int32_t threads);
+
+// The length of the line at p, up to its zero (byte or unit).
+int32_t length_to_zero(const char* p, bool wide);
+
+// Runs fn(t) for t = 0 .. threads-1, each on a thread of its own where
+// one can be had, else on the caller's.
+template <typename Fn>
+void on_threads(int32_t threads, Fn fn) {
+  std::vector<std::thread> helpers;
+  for (int32_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(fn, t);
+    } catch (const std::system_error&) {
+      fn(t);
+    }
+  }
+  fn(0);
+  for (std::thread& h : helpers) h.join();
+}
+
+// Entries first .. last-1 of count for thread t of threads.
+inline void piece_of(int32_t count, int32_t threads, int32_t t, int32_t* first,
+                     int32_t* last) {
+  int32_t piece = count / threads + 1;
+  *first = t * piece < count ? t * piece : count;
+  *last = count - *first < piece ? count : *first + piece;
+}
+
+}  // namespace quarnel
+
+#endif  // QUARNEL_SORT_TABLE_SLOTS_H_
