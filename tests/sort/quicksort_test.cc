@@ -53,19 +53,30 @@ class QuicksortTest : public ::testing::Test {
     reset_run_builder();
   }
 
-  // Puts the lines (kept alive in storage_) into the table, in order.
-  // Wide lines hold their units and a zero unit behind them.
+  // Puts the lines into the table, in order, from one block as the run
+  // builder's are (starts_ holds where each one went). Wide lines hold
+  // their units and a zero unit behind them.
   void load(const std::vector<std::string>& lines, bool wide = false) {
     storage_ = lines;
     lengths_.clear();
+    size_t total = 0;
     for (const std::string& l : lines) {
       lengths_.push_back(static_cast<int32_t>(wide ? (l.size() - 1) / 2 : l.size()));
+      total += l.size() + 2 + (l.size() & 1);
+    }
+    block_.assign(total, '\0');
+    starts_.clear();
+    size_t at = 0;
+    for (const std::string& l : lines) {
+      memcpy(&block_[at], l.data(), l.size());
+      starts_.push_back(&block_[at]);
+      at += l.size() + 2 + (l.size() & 1);  // a zero unit, units kept even
     }
     reset_run_builder();
     line_table.block_size = static_cast<int32_t>(lines.size()) + 1;
     ASSERT_GT(grow_line_table(), 0);
     for (size_t i = 0; i < storage_.size(); ++i) {
-      line_table.line_starts[i] = storage_[i].data();
+      line_table.line_starts[i] = starts_[i];
       line_table.line_lengths[i] = lengths_[i];
     }
     line_table.last_line = static_cast<int32_t>(lines.size()) - 1;
@@ -75,7 +86,7 @@ class QuicksortTest : public ::testing::Test {
   std::vector<int> order() const {
     std::map<const char*, int> index;
     for (size_t j = 0; j < storage_.size(); ++j) {
-      index[storage_[j].data()] = static_cast<int>(j);
+      index[starts_[j]] = static_cast<int>(j);
     }
     std::vector<int> result;
     for (size_t i = 0; i < storage_.size(); ++i) {
@@ -96,6 +107,8 @@ class QuicksortTest : public ::testing::Test {
   }
 
   std::vector<std::string> storage_;
+  std::string block_;
+  std::vector<char*> starts_;
   std::vector<int32_t> lengths_;
 };
 
@@ -316,7 +329,7 @@ class HostileInputTest : public QuicksortTest {
   // The lines in table order, by their index in storage_.
   std::vector<int> fast_order() const {
     std::unordered_map<const char*, int> index;
-    for (size_t j = 0; j < storage_.size(); ++j) index[storage_[j].data()] = static_cast<int>(j);
+    for (size_t j = 0; j < storage_.size(); ++j) index[starts_[j]] = static_cast<int>(j);
     std::vector<int> result;
     for (size_t i = 0; i < storage_.size(); ++i) {
       result.push_back(index.at(line_table.line_starts[i]));
