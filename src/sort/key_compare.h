@@ -62,9 +62,12 @@ int32_t key_cache_need();
 // compare_lines_narrow / compare_lines_wide in key mode.
 template <bool kWide, bool kNumber>
 struct KeyCacheCompare {
+  // A packed table: the cache in the start slots, each line at base plus
+  // its offset, the lengths aside.
   const uint64_t* cache;
-  char* const* starts;
-  const int32_t* lengths;
+  const char* base;
+  const uint32_t* offsets;
+  const uint16_t* lengths;
   int32_t need;
   bool descending;
   // The prefix holds the whole field, so equal prefixes mean an equal
@@ -72,13 +75,14 @@ struct KeyCacheCompare {
   bool covers;
 
   int rest(int32_t a, int32_t b, int first) const {
+    const char* p = base + offsets[a];
+    const char* q = base + offsets[b];
     if (kWide) {
-      return compare_keys_wide_from(
-          reinterpret_cast<const uint16_t*>(starts[a]), lengths[a],
-          reinterpret_cast<const uint16_t*>(starts[b]), lengths[b], first);
+      return compare_keys_wide_from(reinterpret_cast<const uint16_t*>(p), lengths[a],
+                                    reinterpret_cast<const uint16_t*>(q), lengths[b],
+                                    first);
     }
-    return compare_keys_narrow_from(starts[a], lengths[a], starts[b],
-                                    lengths[b], first);
+    return compare_keys_narrow_from(p, lengths[a], q, lengths[b], first);
   }
 
   int operator()(int32_t a, int32_t b) const {

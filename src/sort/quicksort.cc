@@ -132,25 +132,33 @@ void fill_prefixes(int32_t count, WholeLineForm form, uint64_t* prefixes) {
   });
 }
 
+// The field length a line must reach for its cached value to count; set
+// before a table is packed with the cache.
+int32_t cache_need = 0;
+
 // Every line's cached value for the first key condition; lines too
 // short to hold the field keep 0, which is never read.
-void fill_key_cache(int32_t count, bool wide, uint64_t* cache) {
-  char** starts = line_table.line_starts.get();
-  int32_t* lengths = line_table.line_lengths.get();
-  const int32_t need = key_cache_need();
-  for_pieces(count, [=](int32_t first, int32_t last) {
-    for (int32_t i = first; i < last; ++i) {
-      if (lengths[i] < need) {
-        cache[i] = 0;
-      } else if (wide) {
-        cache[i] = wide_key_cache(reinterpret_cast<const uint16_t*>(starts[i]),
-                                  lengths[i]);
-      } else {
-        cache[i] = narrow_key_cache(starts[i], lengths[i]);
-      }
-    }
-  });
+uint64_t narrow_cache_slot(const char* start, int32_t length) {
+  return length < cache_need ? 0 : narrow_key_cache(start, length);
 }
+
+uint64_t wide_cache_slot(const char* start, int32_t length) {
+  return length < cache_need
+             ? 0
+             : wide_key_cache(reinterpret_cast<const uint16_t*>(start), length);
+}
+
+// Swaps packed entries whose lengths are kept aside.
+struct KeptSlotSwap {
+  uint64_t* keys;
+  uint32_t* offsets;
+  uint16_t* lengths;
+  void operator()(int32_t a, int32_t b) const {
+    std::swap(keys[a], keys[b]);
+    std::swap(offsets[a], offsets[b]);
+    std::swap(lengths[a], lengths[b]);
+  }
+};
 
 bool parallel(int32_t count) {
   return threads_to_use() >= 2 && count >= parallel_sort_min_count;
@@ -185,36 +193,45 @@ bool sort_folded_in_place(int32_t count) {
 }
 
 template <bool kWide, bool kNumber>
-void sort_with_key_cache(int32_t count, uint64_t* cache) {
+void sort_with_key_cache(int32_t count, const PackedTable& packed) {
   const SortCondition& c = sort_job.conditions[0];
   KeyCacheCompare<kWide, kNumber> cmp{
-      cache,           line_table.line_starts.get(),
-      line_table.line_lengths.get(), key_cache_need(),
-      c.order != 'A',  c.length <= (kWide ? 4 : 8)};
-  sort_with_prefixes(count, cmp, cache);
+      packed.keys,     packed.base,    packed.offsets, packed.lengths,
+      cache_need,      c.order != 'A', c.length <= (kWide ? 4 : 8)};
+  sort_maybe_shared(count, cmp,
+                    KeptSlotSwap{packed.keys, packed.offsets, packed.lengths});
 }
 
-// Key mode with a cached first condition; false when it does not apply
-// or its memory cannot be had.
+// Key mode with a cached first condition, in the table's own slots with
+// the lengths aside (2 bytes a line); false when it does not apply or the
+// table cannot be packed.
 bool sort_by_key_cache(int32_t count, bool wide) {
   KeyCacheForm form = key_cache_form(wide);
   if (form == KeyCacheForm::kNone) return false;
-  std::unique_ptr<uint64_t[]> cache(
-      new (std::nothrow) uint64_t[static_cast<size_t>(count)]);
-  if (!cache) return false;
-  fill_key_cache(count, wide, cache.get());
+  std::unique_ptr<uint16_t[]> lengths(
+      new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
+  if (!lengths) return false;
+  cache_need = key_cache_need();
+  int32_t threads = parallel(count) ? threads_to_use() : 1;
+  PackedTable packed;
+  packed.lengths = lengths.get();
+  if (!pack_table(count, wide, threads, wide ? &wide_cache_slot : &narrow_cache_slot,
+                  &packed)) {
+    return false;
+  }
   bool number = form == KeyCacheForm::kNumber;
   if (wide) {
     if (number) {
-      sort_with_key_cache<true, true>(count, cache.get());
+      sort_with_key_cache<true, true>(count, packed);
     } else {
-      sort_with_key_cache<true, false>(count, cache.get());
+      sort_with_key_cache<true, false>(count, packed);
     }
   } else if (number) {
-    sort_with_key_cache<false, true>(count, cache.get());
+    sort_with_key_cache<false, true>(count, packed);
   } else {
-    sort_with_key_cache<false, false>(count, cache.get());
+    sort_with_key_cache<false, false>(count, packed);
   }
+  unpack_table(packed, count, threads);
   return true;
 }
 

@@ -48,7 +48,8 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
   std::vector<uintptr_t> lows(threads, UINTPTR_MAX);
   std::vector<uintptr_t> highs(threads, 0);
   std::atomic<bool> plain{true};
-  bool check = !line_table.zero_free;
+  bool check = !line_table.zero_free && packed->lengths == nullptr;
+  uint16_t* kept = packed->lengths;
   on_threads(threads, [&](int32_t t) {
     int32_t first, last;
     piece_of(count, threads, t, &first, &last);
@@ -78,6 +79,7 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
       memcpy(&length, offset_slots + 4 * int64_t{i}, 4);
       uint32_t offset = static_cast<uint32_t>(p - base);
       uint64_t k = key(p, length);
+      if (kept != nullptr) kept[i] = static_cast<uint16_t>(length);
       memcpy(key_slots + 8 * int64_t{i}, &k, 8);
       memcpy(offset_slots + 4 * int64_t{i}, &offset, 4);
     }
@@ -99,13 +101,18 @@ void unpack_table(const PackedTable& packed, int32_t count, int32_t threads) {
       uint32_t offset;
       memcpy(&offset, length_slots + 4 * int64_t{i}, 4);
       const char* start = packed.base + offset;
-      // The lines come in sorted order, scattered: ask for them early.
-      if (i + 8 < last) {
-        uint32_t ahead;
-        memcpy(&ahead, length_slots + 4 * int64_t{i + 8}, 4);
-        __builtin_prefetch(packed.base + ahead);
+      int32_t length;
+      if (packed.lengths != nullptr) {
+        length = packed.lengths[i];
+      } else {
+        // The lines come in sorted order, scattered: ask for them early.
+        if (i + 8 < last) {
+          uint32_t ahead;
+          memcpy(&ahead, length_slots + 4 * int64_t{i + 8}, 4);
+          __builtin_prefetch(packed.base + ahead);
+        }
+        length = length_to_zero(start, packed.wide);
       }
-      int32_t length = length_to_zero(start, packed.wide);
       memcpy(start_slots + 8 * int64_t{i}, &start, 8);
       memcpy(length_slots + 4 * int64_t{i}, &length, 4);
     }

@@ -17,16 +17,20 @@ struct PackedTable {
   const char* base = nullptr;  // the lowest line
   uint64_t* keys = nullptr;    // the start slots
   uint32_t* offsets = nullptr;  // the length slots
+  // The lengths, kept aside when the caller gives room for them (a line
+  // is at most 65535 long); else they are found again from the zeros.
+  uint16_t* lengths = nullptr;
   bool wide = false;
 };
 
 // The key kept for a line, from its start and length.
 using SlotKey = uint64_t (*)(const char* start, int32_t length);
 
-// Packs LineTable entries 0 .. count-1 on that many threads. False, with
-// the table untouched, when a line holds a zero byte (unit in wide mode)
-// before its end, unless the table says it cannot, or when the lines do
-// not lie within 4 GB of the lowest.
+// Packs LineTable entries 0 .. count-1 on that many threads, the lengths
+// into packed->lengths when it is set. False, with the table untouched,
+// when the lines do not lie within 4 GB of the lowest, or when lengths
+// are not kept and a line holds a zero byte (unit in wide mode) before its
+// end (unless the table says none can).
 bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
                 PackedTable* packed);
 // Gives the table its starts and lengths again, in the packed order.
