@@ -237,10 +237,33 @@ int remove_folder(const std::string& path) {
   return remove_folder_safely(path.c_str());
 }
 
+namespace {
+
+// Holds the cleanup signals back while a locked folder comes into being:
+// one that ended the process between the folder's creation and its lock
+// (or before the handler that removes it) would leave a folder that no
+// cleaner may touch. A signal held back arrives when the guard goes.
+class HoldStopSignals {
+ public:
+  HoldStopSignals() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : kCleanupSignals) sigaddset(&stops, s);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous_);
+  }
+  ~HoldStopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_;
+};
+
+}  // namespace
+
 std::string make_locked_folder(const std::string& prefix) {
   int slot = 0;
   while (slot < kFolderSlots && g_lock_fds[slot] >= 0) ++slot;
   if (slot == kFolderSlots) return "";
+  HoldStopSignals hold;
   std::string folder = make_unique_directory(prefix);
   if (folder.empty() || folder.size() > PATH_MAX) {
     if (!folder.empty()) rmdir(folder.c_str());

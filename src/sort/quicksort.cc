@@ -184,10 +184,20 @@ void sort_with_prefixes(int32_t count, Compare cmp, uint64_t* prefixes) {
 // own); false when the table cannot be packed.
 bool sort_folded_in_place(int32_t count) {
   int32_t threads = parallel(count) ? threads_to_use() : 1;
+  // With the lengths aside (when their 2 bytes a line can be had) they
+  // need not be found again afterwards.
+  std::unique_ptr<uint16_t[]> lengths(
+      new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
   PackedTable packed;
+  packed.lengths = lengths.get();
   if (!pack_table(count, false, threads, &folded_prefix, &packed)) return false;
-  sort_maybe_shared(count, FoldedSlotCompare{packed.keys, packed.offsets, packed.base},
-                    SlotSwap{packed.keys, packed.offsets});
+  FoldedSlotCompare cmp{packed.keys, packed.offsets, packed.base};
+  if (packed.lengths != nullptr) {
+    sort_maybe_shared(count, cmp,
+                      KeptSlotSwap{packed.keys, packed.offsets, packed.lengths});
+  } else {
+    sort_maybe_shared(count, cmp, SlotSwap{packed.keys, packed.offsets});
+  }
   unpack_table(packed, count, threads);
   return true;
 }
@@ -215,6 +225,7 @@ bool sort_by_key_cache(int32_t count, bool wide) {
   int32_t threads = parallel(count) ? threads_to_use() : 1;
   PackedTable packed;
   packed.lengths = lengths.get();
+  packed.zeros_inside = true;
   if (!pack_table(count, wide, threads, wide ? &wide_cache_slot : &narrow_cache_slot,
                   &packed)) {
     return false;

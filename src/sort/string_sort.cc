@@ -36,6 +36,7 @@ struct Task {
 struct Work {
   uint64_t* keys;    // the 8 bytes (4 units) at the range's depth
   uint32_t* offsets;  // where each position's line starts, from base
+  uint16_t* lengths;  // the lines' lengths, when kept aside; else null
   const char* base;
   bool wide;
   int32_t step;         // characters in a key: 8 bytes or 4 units
@@ -169,19 +170,30 @@ int compare_from(const Work& w, uint64_t ka, uint32_t a, uint64_t kb,
 void insertion_sort(Work& w, const Task& t) {
   uint64_t* keys = w.keys;
   uint32_t* offsets = w.offsets;
+  uint16_t* lengths = w.lengths;
   for (int32_t i = t.lo + 1; i <= t.hi; ++i) {
     uint64_t k = keys[i];
     uint32_t e = offsets[i];
+    uint16_t n = lengths != nullptr ? lengths[i] : 0;
     int32_t j = i;
     while (j > t.lo &&
            compare_from(w, keys[j - 1], offsets[j - 1], k, e, t.depth) > 0) {
       keys[j] = keys[j - 1];
       offsets[j] = offsets[j - 1];
+      if (lengths != nullptr) lengths[j] = lengths[j - 1];
       --j;
     }
     keys[j] = k;
     offsets[j] = e;
+    if (lengths != nullptr) lengths[j] = n;
   }
+}
+
+// Exchanges two positions of the sort's arrays.
+inline void swap_entries(const Work& w, int32_t a, int32_t b) {
+  std::swap(w.keys[a], w.keys[b]);
+  std::swap(w.offsets[a], w.offsets[b]);
+  if (w.lengths != nullptr) std::swap(w.lengths[a], w.lengths[b]);
 }
 
 inline uint64_t median3(uint64_t a, uint64_t b, uint64_t c) {
@@ -218,13 +230,11 @@ void run_task(Work& w, Task first) {
     while (i <= gt) {
       uint64_t k = keys[i];
       if (k < pivot) {
-        std::swap(keys[lt], keys[i]);
-        std::swap(offsets[lt], offsets[i]);
+        swap_entries(w, lt, i);
         ++lt;
         ++i;
       } else if (k > pivot) {
-        std::swap(keys[gt], keys[i]);
-        std::swap(offsets[gt], offsets[i]);
+        swap_entries(w, gt, i);
         --gt;
       } else {
         ++i;
@@ -294,7 +304,12 @@ bool string_sort_lines(int32_t count, bool wide) {
   // Packed, the table's slots hold the keys and offsets, so the sort
   // needs no memory beyond the table; packing also makes sure that no
   // line goes on behind a zero, which makes equal lines equal bytes.
+  // With the lengths aside (when their 2 bytes a line can be had) they
+  // need not be found again afterwards.
+  std::unique_ptr<uint16_t[]> lengths(
+      new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
   PackedTable packed;
+  packed.lengths = lengths.get();
   if (!pack_table(count, wide, threads, wide ? &wide_slot_key : &narrow_slot_key,
                   &packed)) {
     return false;
@@ -302,6 +317,7 @@ bool string_sort_lines(int32_t count, bool wide) {
   Work w;
   w.keys = packed.keys;
   w.offsets = packed.offsets;
+  w.lengths = packed.lengths;
   w.base = packed.base;
   w.wide = wide;
   w.step = wide ? 4 : 8;

@@ -48,7 +48,8 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
   std::vector<uintptr_t> lows(threads, UINTPTR_MAX);
   std::vector<uintptr_t> highs(threads, 0);
   std::atomic<bool> plain{true};
-  bool check = !line_table.zero_free && packed->lengths == nullptr;
+  bool check = !line_table.zero_free &&
+               !(packed->zeros_inside && packed->lengths != nullptr);
   uint16_t* kept = packed->lengths;
   on_threads(threads, [&](int32_t t) {
     int32_t first, last;

@@ -20,6 +20,9 @@ struct PackedTable {
   // The lengths, kept aside when the caller gives room for them (a line
   // is at most 65535 long); else they are found again from the zeros.
   uint16_t* lengths = nullptr;
+  // Whether lines may go on behind a zero: only where the lengths are kept
+  // and the sort does not take lines that compare equal for equal bytes.
+  bool zeros_inside = false;
   bool wide = false;
 };
 
@@ -28,9 +31,9 @@ using SlotKey = uint64_t (*)(const char* start, int32_t length);
 
 // Packs LineTable entries 0 .. count-1 on that many threads, the lengths
 // into packed->lengths when it is set. False, with the table untouched,
-// when the lines do not lie within 4 GB of the lowest, or when lengths
-// are not kept and a line holds a zero byte (unit in wide mode) before its
-// end (unless the table says none can).
+// when the lines do not lie within 4 GB of the lowest, or when a line
+// holds a zero byte (unit in wide mode) before its end where that is not
+// allowed (checked unless the table says none can).
 bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
                 PackedTable* packed);
 // Gives the table its starts and lengths again, in the packed order.

@@ -145,8 +145,12 @@ class KillTest : public ::testing::Test {
       EXPECT_TRUE(left.empty()) << where << ": after the next job, the work folder holds "
                                 << left[0];
       std::vector<std::string> extra = beside();
+      std::string held;
+      if (!extra.empty()) {
+        for (const std::string& name : list_dir(dir_.file(extra[0]))) held += " " + name;
+      }
       EXPECT_TRUE(extra.empty()) << where << ": after the next job, beside the output: "
-                                 << extra[0];
+                                 << extra[0] << ", holding" << held;
       if (::testing::Test::HasFailure()) return;
     }
   }
