@@ -337,7 +337,12 @@ void sort_line_indexes(int32_t count, IndexComparator comparator) {
       string_sort_lines(count, form == WholeLineForm::kWide)) {
     return;
   }
-  if (form == WholeLineForm::kNarrowFolded && sort_folded_in_place(count)) return;
+  // With /I, ties of different bytes keep the quicksort's order; the
+  // string sort gives up (the table as it was) where it meets one.
+  if (form == WholeLineForm::kNarrowFolded &&
+      (string_sort_lines(count, false, true) || sort_folded_in_place(count))) {
+    return;
+  }
   // The prefixes live only while the sort runs, so that their memory is
   // free again before the run is written. Without it, the plain way.
   std::unique_ptr<uint64_t[]> prefixes;

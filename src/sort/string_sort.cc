@@ -11,9 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "sort/compare.h"
 #include "sort/quicksort.h"
 #include "sort/run_builder.h"
 #include "sort/table_slots.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -39,6 +41,9 @@ struct Work {
   uint16_t* lengths;  // the lines' lengths, when kept aside; else null
   const char* base;
   bool wide;
+  // ASCII capitals taken as small letters (narrow only); lines that then
+  // compare equal must be the same bytes, else the sort gives up.
+  bool fold;
   int32_t step;         // characters in a key: 8 bytes or 4 units
   int32_t split_limit;  // more partitions than this: give up
   int32_t offer_size;   // ranges from this size on are shared
@@ -131,7 +136,15 @@ inline const char* line_at(const Work& w, uint32_t offset) {
 
 inline uint64_t key_of(const Work& w, uint32_t offset, int32_t depth) {
   const char* line = line_at(w, offset);
-  return w.wide ? wide_key(line, depth) : narrow_key(line, depth);
+  if (w.wide) return wide_key(line, depth);
+  uint64_t key = narrow_key(line, depth);
+  return w.fold ? fold_word(key) : key;
+}
+
+// Lines that compare equal are the same bytes (no line holds a zero
+// before its end).
+inline bool same_bytes(const Work& w, uint32_t a, uint32_t b) {
+  return std::strcmp(line_at(w, a), line_at(w, b)) == 0;
 }
 
 // The key ends the line's comparison (a zero in its last character).
@@ -150,6 +163,14 @@ int compare_from(const Work& w, uint64_t ka, uint32_t a, uint64_t kb,
         reinterpret_cast<const unsigned char*>(line_at(w, a)) + at;
     const unsigned char* q =
         reinterpret_cast<const unsigned char*>(line_at(w, b)) + at;
+    if (w.fold) {
+      for (;; ++p, ++q) {
+        unsigned char x = fold_ascii(*p);
+        unsigned char y = fold_ascii(*q);
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) return 0;
+      }
+    }
     for (;; ++p, ++q) {
       if (*p != *q) return *p < *q ? -1 : 1;
       if (*p == 0) return 0;
@@ -186,6 +207,14 @@ void insertion_sort(Work& w, const Task& t) {
     keys[j] = k;
     offsets[j] = e;
     if (lengths != nullptr) lengths[j] = n;
+  }
+  if (!w.fold) return;
+  for (int32_t i = t.lo + 1; i <= t.hi; ++i) {
+    if (compare_from(w, keys[i - 1], offsets[i - 1], keys[i], offsets[i], t.depth) == 0 &&
+        !same_bytes(w, offsets[i - 1], offsets[i])) {
+      w.failed = true;
+      return;
+    }
   }
 }
 
@@ -242,7 +271,16 @@ void run_task(Work& w, Task first) {
     }
     Task parts[3];
     int n = 0;
-    // Lines whose key ends them are equal, and so the same bytes.
+    // Lines whose key ends them are equal, and so the same bytes unless
+    // folded.
+    if (ends(w, pivot) && gt > lt && w.fold) {
+      for (int32_t k = lt + 1; k <= gt; ++k) {
+        if (!same_bytes(w, offsets[lt], offsets[k])) {
+          w.failed = true;
+          return;
+        }
+      }
+    }
     if (!ends(w, pivot) && gt > lt) {
       int32_t depth = t.depth + w.step;
       for (int32_t k = lt; k <= gt; ++k) keys[k] = key_of(w, offsets[k], depth);
@@ -292,14 +330,47 @@ uint64_t narrow_slot_key(const char* start, int32_t) {
   return narrow_key(start, 0);
 }
 
+uint64_t folded_slot_key(const char* start, int32_t) {
+  return fold_word(narrow_key(start, 0));
+}
+
 uint64_t wide_slot_key(const char* start, int32_t) {
   return wide_key(start, 0);
 }
 
 }  // namespace
 
-bool string_sort_lines(int32_t count, bool wide) {
+namespace {
+
+// Puts the table back into the order of the lines in their buffer, which
+// is the order they were recorded in.
+struct ByStart {
+  char* const* starts;
+  int operator()(int32_t a, int32_t b) const {
+    return starts[a] < starts[b] ? -1 : (starts[a] > starts[b] ? 1 : 0);
+  }
+};
+
+struct StartLengthSwap {
+  char** starts;
+  int32_t* lengths;
+  void operator()(int32_t a, int32_t b) const {
+    std::swap(starts[a], starts[b]);
+    std::swap(lengths[a], lengths[b]);
+  }
+};
+
+void restore_recorded_order(int32_t count) {
+  ByStart cmp{line_table.line_starts.get()};
+  StartLengthSwap swap{line_table.line_starts.get(), line_table.line_lengths.get()};
+  quicksort::sort_entries(count, cmp, swap);
+}
+
+}  // namespace
+
+bool string_sort_lines(int32_t count, bool wide, bool fold) {
   if (count < 2) return true;
+  fold = fold && !wide;
   int32_t threads = count >= parallel_sort_min_count ? sort_threads() : 1;
   // Packed, the table's slots hold the keys and offsets, so the sort
   // needs no memory beyond the table; packing also makes sure that no
@@ -310,8 +381,15 @@ bool string_sort_lines(int32_t count, bool wide) {
       new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
   PackedTable packed;
   packed.lengths = lengths.get();
-  if (!pack_table(count, wide, threads, wide ? &wide_slot_key : &narrow_slot_key,
+  if (!pack_table(count, wide, threads,
+                  wide ? &wide_slot_key : (fold ? &folded_slot_key : &narrow_slot_key),
                   &packed)) {
+    return false;
+  }
+  // Folded, a sort that gives up must hand the quicksort its lines in the
+  // order they were recorded: the buffer's order, if the table was in it.
+  if (fold && !packed.in_buffer_order) {
+    unpack_table(packed, count, threads);
     return false;
   }
   Work w;
@@ -320,6 +398,7 @@ bool string_sort_lines(int32_t count, bool wide) {
   w.lengths = packed.lengths;
   w.base = packed.base;
   w.wide = wide;
+  w.fold = fold;
   w.step = wide ? 4 : 8;
   int32_t log2 = 0;
   while ((int64_t{1} << log2) < count) ++log2;
@@ -331,6 +410,7 @@ bool string_sort_lines(int32_t count, bool wide) {
   // Given up or not, the table is whole again, in some order of its lines;
   // equal lines being equal bytes, the quicksort may start from any.
   unpack_table(packed, count, threads);
+  if (w.failed && fold) restore_recorded_order(count);
   return !w.failed;
 }
 

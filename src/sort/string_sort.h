@@ -19,7 +19,12 @@ namespace quarnel {
 // the partitions degenerate; the table then holds the same lines in some
 // other order, which the quicksort may take up, equal lines being equal
 // bytes.
-bool string_sort_lines(int32_t count, bool wide);
+//
+// With fold (narrow only), ASCII capitals compare as small letters, as
+// under /I. Lines that then compare equal while their bytes differ keep
+// the index quicksort's order, so the sort gives up on meeting two, and
+// puts the table back in the order its lines were recorded (false).
+bool string_sort_lines(int32_t count, bool wide, bool fold = false);
 
 // Partitions at one depth after which the sort gives up; below zero, the
 // sort's own limit (tests lower it to reach the giving up).

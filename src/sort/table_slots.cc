@@ -48,6 +48,7 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
   std::vector<uintptr_t> lows(threads, UINTPTR_MAX);
   std::vector<uintptr_t> highs(threads, 0);
   std::atomic<bool> plain{true};
+  std::atomic<bool> rising{true};
   bool check = !line_table.zero_free &&
                !(packed->zeros_inside && packed->lengths != nullptr);
   uint16_t* kept = packed->lengths;
@@ -58,6 +59,7 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
          ++i) {
       const char* p = starts[i];
       if (check && length_to_zero(p, wide) != lengths[i]) plain = false;
+      if (i > 0 && starts[i - 1] >= p) rising.store(false, std::memory_order_relaxed);
       uintptr_t at = reinterpret_cast<uintptr_t>(p);
       lows[t] = std::min(lows[t], at);
       highs[t] = std::max(highs[t], at);
@@ -89,6 +91,7 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
   packed->keys = reinterpret_cast<uint64_t*>(key_slots);
   packed->offsets = reinterpret_cast<uint32_t*>(offset_slots);
   packed->wide = wide;
+  packed->in_buffer_order = rising;
   return true;
 }
 

@@ -24,6 +24,8 @@ struct PackedTable {
   // and the sort does not take lines that compare equal for equal bytes.
   bool zeros_inside = false;
   bool wide = false;
+  // Set by packing: the lines' starts rose from each entry to the next.
+  bool in_buffer_order = false;
 };
 
 // The key kept for a line, from its start and length.
