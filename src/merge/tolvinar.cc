@@ -49,7 +49,7 @@ int compile_key_text(const std::string& key_text) {
   }
   sort_job.key_text.reset(new char[kTextBufferSize]);
   memcpy(sort_job.key_text.get(), key_text.c_str(), key_text.size() + 1);
-  sort_job.key_table = std::make_unique<KeyDefinitionTable>();
+  sort_job.key_table = new_key_table();
   sort_job.key_mode = 1;
   return build_sort_conditions(false);
 }

@@ -200,7 +200,7 @@ int parse_command_line(int argc, char** argv) {
   const size_t text_size =
       std::max(static_cast<size_t>(kTextBufferSize), joined + 1);
 
-  sort_job.key_table.reset(new (std::nothrow) KeyDefinitionTable());
+  sort_job.key_table = new_key_table();
   sort_job.option_text.reset(new (std::nothrow) char[text_size]);
   sort_job.key_text.reset(new (std::nothrow) char[text_size]);
   sort_job.token_buffer.reset(new (std::nothrow) char[kTextBufferSize]);

@@ -1,9 +1,17 @@
 #include "options/sort_job.h"
 
+#include <cstdlib>
+
 namespace quarnel {
 
 SortJob sort_job;
 
 void reset_sort_job() { sort_job = SortJob(); }
+
+void KeyTableRelease::operator()(KeyDefinitionTable* table) const { std::free(table); }
+
+KeyTable new_key_table() {
+  return KeyTable(static_cast<KeyDefinitionTable*>(std::calloc(1, sizeof(KeyDefinitionTable))));
+}
 
 }  // namespace quarnel

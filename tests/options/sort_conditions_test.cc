@@ -23,7 +23,7 @@ class SortConditionsTest : public ::testing::Test {
     reset_sort_job();
     platform::set_system_encoding_for_test(platform::SystemEncoding::kOther);
     sort_job.key_text = std::make_unique<char[]>(kTextBufferSize);
-    sort_job.key_table = std::make_unique<KeyDefinitionTable>();
+    sort_job.key_table = new_key_table();
   }
   void TearDown() override {
     reset_sort_job();
