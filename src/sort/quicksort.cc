@@ -31,17 +31,6 @@ int32_t threads_to_use() {
   return static_cast<int32_t>(std::min(n, 8u));
 }
 
-// Exchanges an entry's start and length (the parts every comparator may
-// read); the prefixes exist only while a whole-line sort runs.
-struct TableSwap {
-  char** starts;
-  int32_t* lengths;
-  void operator()(int32_t a, int32_t b) const {
-    std::swap(starts[a], starts[b]);
-    std::swap(lengths[a], lengths[b]);
-  }
-};
-
 struct PrefixTableSwap {
   char** starts;
   int32_t* lengths;

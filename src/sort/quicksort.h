@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace quarnel {
 
@@ -34,6 +35,17 @@ extern int32_t parallel_sort_min_count;
 extern int32_t sort_thread_count;
 // The threads a parallel sort uses under that setting.
 int32_t sort_threads();
+
+// Exchanges an entry's start and length (the parts every comparator may
+// read); the prefixes exist only while a whole-line sort runs.
+struct TableSwap {
+  char** starts;
+  int32_t* lengths;
+  void operator()(int32_t a, int32_t b) const {
+    std::swap(starts[a], starts[b]);
+    std::swap(lengths[a], lengths[b]);
+  }
+};
 
 namespace quicksort {
 

@@ -351,18 +351,9 @@ struct ByStart {
   }
 };
 
-struct StartLengthSwap {
-  char** starts;
-  int32_t* lengths;
-  void operator()(int32_t a, int32_t b) const {
-    std::swap(starts[a], starts[b]);
-    std::swap(lengths[a], lengths[b]);
-  }
-};
-
 void restore_recorded_order(int32_t count) {
   ByStart cmp{line_table.line_starts.get()};
-  StartLengthSwap swap{line_table.line_starts.get(), line_table.line_lengths.get()};
+  TableSwap swap{line_table.line_starts.get(), line_table.line_lengths.get()};
   quicksort::sort_entries(count, cmp, swap);
 }
 
