@@ -175,8 +175,7 @@ bool sort_folded_in_place(int32_t count) {
   int32_t threads = parallel(count) ? threads_to_use() : 1;
   // With the lengths aside (when their 2 bytes a line can be had) they
   // need not be found again afterwards.
-  std::unique_ptr<uint16_t[]> lengths(
-      new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
+  std::unique_ptr<uint16_t[]> lengths = lengths_aside(count);
   PackedTable packed;
   packed.lengths = lengths.get();
   if (!pack_table(count, false, threads, &folded_prefix, &packed)) return false;
@@ -207,8 +206,7 @@ void sort_with_key_cache(int32_t count, const PackedTable& packed) {
 bool sort_by_key_cache(int32_t count, bool wide) {
   KeyCacheForm form = key_cache_form(wide);
   if (form == KeyCacheForm::kNone) return false;
-  std::unique_ptr<uint16_t[]> lengths(
-      new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
+  std::unique_ptr<uint16_t[]> lengths = lengths_aside(count);
   if (!lengths) return false;
   cache_need = key_cache_need();
   int32_t threads = parallel(count) ? threads_to_use() : 1;

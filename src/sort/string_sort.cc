@@ -368,8 +368,7 @@ bool string_sort_lines(int32_t count, bool wide, bool fold) {
   // line goes on behind a zero, which makes equal lines equal bytes.
   // With the lengths aside (when their 2 bytes a line can be had) they
   // need not be found again afterwards.
-  std::unique_ptr<uint16_t[]> lengths(
-      new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
+  std::unique_ptr<uint16_t[]> lengths = lengths_aside(count);
   PackedTable packed;
   packed.lengths = lengths.get();
   if (!pack_table(count, wide, threads,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <new>
 
 #include "sort/run_builder.h"
 
@@ -34,6 +35,13 @@ __attribute__((no_sanitize_address)) int32_t wide_length(const char* p) {
 }
 
 }  // namespace
+
+bool keep_lengths_aside = true;
+
+std::unique_ptr<uint16_t[]> lengths_aside(int32_t count) {
+  if (!keep_lengths_aside) return nullptr;
+  return std::unique_ptr<uint16_t[]>(new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
+}
 
 int32_t length_to_zero(const char* p, bool wide) {
   return wide ? wide_length(p) : static_cast<int32_t>(strlen(p));

@@ -7,6 +7,7 @@
 #define QUARNEL_SORT_TABLE_SLOTS_H_
 
 #include <cstdint>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -40,6 +41,11 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
                 PackedTable* packed);
 // Gives the table its starts and lengths again, in the packed order.
 void unpack_table(const PackedTable& packed, int32_t count, int32_t threads);
+
+// Room for count lengths kept aside, or null when it cannot be had; also
+// null while keep_lengths_aside is false (tests take the other way so).
+std::unique_ptr<uint16_t[]> lengths_aside(int32_t count);
+extern bool keep_lengths_aside;
 
 // The length of the line at p, up to its zero (byte or unit).
 int32_t length_to_zero(const char* p, bool wide);
