@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The table is large; it is allocated once and only the entries the
   // parser may have reached are cleared after each input.
-  static std::unique_ptr<KeyDefinitionTable> table(new KeyDefinitionTable());
+  static KeyTable table = new_key_table();
   reset_sort_job();
   sort_job.key_table = std::move(table);
   sort_job.field_comparer = (flags & 2) != 0 ? memcmp_nocase : memcmp;
