@@ -34,6 +34,35 @@ __attribute__((no_sanitize_address)) int32_t wide_length(const char* p) {
   return static_cast<int32_t>((q - p) / 2);
 }
 
+// The zero bytes (units, counted from from's alignment) in [from, to), on
+// several threads; -1 when wide units do not lie at even addresses.
+int64_t zeros_between(const char* from, const char* to, bool wide, int32_t threads) {
+  if (wide && ((reinterpret_cast<uintptr_t>(from) | reinterpret_cast<uintptr_t>(to)) & 1)) {
+    return -1;
+  }
+  const int64_t unit = wide ? 2 : 1;
+  const int64_t units = (to - from) / unit;
+  std::vector<int64_t> found(static_cast<size_t>(threads), 0);
+  on_threads(threads, [&](int32_t t) {
+    int64_t piece = units / threads + 1;
+    int64_t first = std::min(units, t * piece);
+    int64_t last = std::min(units, first + piece);
+    int64_t n = 0;
+    if (wide) {
+      typedef uint16_t __attribute__((may_alias)) AnyUnit;
+      const AnyUnit* u = reinterpret_cast<const AnyUnit*>(from);
+      for (int64_t i = first; i < last; ++i) n += u[i] == 0;
+    } else {
+      const unsigned char* b = reinterpret_cast<const unsigned char*>(from);
+      for (int64_t i = first; i < last; ++i) n += b[i] == 0;
+    }
+    found[static_cast<size_t>(t)] = n;
+  });
+  int64_t total = 0;
+  for (int64_t n : found) total += n;
+  return total;
+}
+
 }  // namespace
 
 bool keep_lengths_aside = true;
@@ -63,16 +92,31 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
   on_threads(threads, [&](int32_t t) {
     int32_t first, last;
     piece_of(count, threads, t, &first, &last);
-    for (int32_t i = first; i < last && plain.load(std::memory_order_relaxed);
-         ++i) {
+    for (int32_t i = first; i < last; ++i) {
       const char* p = starts[i];
-      if (check && length_to_zero(p, wide) != lengths[i]) plain = false;
       if (i > 0 && starts[i - 1] >= p) rising.store(false, std::memory_order_relaxed);
       uintptr_t at = reinterpret_cast<uintptr_t>(p);
       lows[t] = std::min(lows[t], at);
       highs[t] = std::max(highs[t], at);
     }
   });
+  // Lines one after the other, as a buffer holds them, with nothing but
+  // line ends between them: then a zero for each line, and no more, means
+  // that none goes on behind a zero. Else each line is looked at.
+  if (check && rising) {
+    const int64_t unit = wide ? 2 : 1;
+    const char* end = starts[count - 1] + (int64_t{lengths[count - 1]} + 1) * unit;
+    if (zeros_between(starts[0], end, wide, threads) == count) check = false;
+  }
+  if (check) {
+    on_threads(threads, [&](int32_t t) {
+      int32_t first, last;
+      piece_of(count, threads, t, &first, &last);
+      for (int32_t i = first; i < last && plain.load(std::memory_order_relaxed); ++i) {
+        if (length_to_zero(starts[i], wide) != lengths[i]) plain = false;
+      }
+    });
+  }
   uintptr_t low = *std::min_element(lows.begin(), lows.end());
   uintptr_t high = *std::max_element(highs.begin(), highs.end());
   if (!plain || high - low > UINT32_MAX) return false;

@@ -55,25 +55,29 @@ class QuicksortTest : public ::testing::Test {
     reset_run_builder();
   }
 
-  // Puts the lines into the table, in order, from one block as the run
-  // builder's are (starts_ holds where each one went). Wide lines hold
-  // their units and a zero unit behind them.
+  // Puts the lines into the table, in order, from one block laid out as
+  // the run builder's buffer: each line, its ending zero (unit), a line
+  // feed (starts_ holds where each line went). Wide lines hold their
+  // units, perhaps with a zero byte behind them.
   void load(const std::vector<std::string>& lines, bool wide = false) {
     storage_ = lines;
     lengths_.clear();
-    size_t total = 0;
+    block_.clear();
+    std::vector<size_t> at;
     for (const std::string& l : lines) {
       lengths_.push_back(static_cast<int32_t>(wide ? (l.size() - 1) / 2 : l.size()));
-      total += l.size() + 2 + (l.size() & 1);
+      at.push_back(block_.size());
+      block_ += l;
+      if (wide) {
+        block_.append(l.size() % 2 == 1 ? 1 : 2, '\0');
+        block_ += std::string("\n\0", 2);
+      } else {
+        block_ += std::string("\0\n", 2);
+      }
     }
-    block_.assign(total, '\0');
+    block_.append(8, '\0');
     starts_.clear();
-    size_t at = 0;
-    for (const std::string& l : lines) {
-      memcpy(&block_[at], l.data(), l.size());
-      starts_.push_back(&block_[at]);
-      at += l.size() + 2 + (l.size() & 1);  // a zero unit, units kept even
-    }
+    for (size_t a : at) starts_.push_back(&block_[a]);
     reset_run_builder();
     line_table.block_size = static_cast<int32_t>(lines.size()) + 1;
     ASSERT_GT(grow_line_table(), 0);
