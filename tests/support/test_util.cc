@@ -1,5 +1,7 @@
 #include "support/test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -40,6 +42,9 @@ std::string TempDir::file(const std::string& name) const {
 void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  // A test that goes on with the file's old bytes would blame the program.
+  if (!out) ADD_FAILURE() << "could not write the test file " << path;
 }
 
 std::string read_file(const std::string& path) {

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "support/test_util.h"
 
 namespace quarnel::testing {
@@ -76,6 +78,9 @@ std::string TempDir::file(const std::string& name) const {
 void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  // A test that goes on with the file's old bytes would blame the program.
+  if (!out) ADD_FAILURE() << "could not write the test file " << path;
 }
 
 std::string read_file(const std::string& path) {
