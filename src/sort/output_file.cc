@@ -3,10 +3,14 @@
 // missing, empty or cut short never passes for a finished one.
 #include "sort/output_file.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "console/console.h"
 #include "console/messages.h"
@@ -28,6 +32,94 @@ constexpr int32_t kBufferStep = 1000000;
 // pages of the large buffer past the first piece are never touched, which
 // halves the cost of writing a run against one write per full buffer.
 constexpr int32_t kWriteOutSize = 1 << 20;
+// From this capacity on, the buffer's two halves take turns: a thread of
+// its own writes the full piece of one half while the next piece fills the
+// other, so that the kernel's copy into the page cache overlaps with
+// gathering the scattered sorted lines. The pieces are half as large then,
+// so that the memory touched stays the same.
+constexpr int32_t kOverlapFrom = 4 << 20;
+
+struct PieceWriter {
+  std::mutex lock;
+  std::condition_variable wake;
+  std::thread thread;
+  bool running = false;
+  bool quit = false;
+  const char* data = nullptr;  // the piece handed over; null once written
+  int32_t size = 0;
+  int32_t descriptor = -1;
+  bool failed = false;  // a piece could not be written; told once
+};
+
+// The thread lives from a file's first full piece to the file's close, so
+// that none is left behind (nor copied into a forked child) between files.
+// The record itself is never freed: a process that ends with a file open
+// must not stop on a thread it still owns.
+PieceWriter* writer = nullptr;
+
+void write_pieces(PieceWriter* w) {
+  std::unique_lock<std::mutex> hold(w->lock);
+  for (;;) {
+    w->wake.wait(hold, [w] { return w->data != nullptr || w->quit; });
+    if (w->data == nullptr) return;
+    const char* data = w->data;
+    const int32_t size = w->size;
+    const int32_t descriptor = w->descriptor;
+    hold.unlock();
+    const bool written = platform::write_fd(descriptor, data, size) == size;
+    hold.lock();
+    if (!written) w->failed = true;
+    w->data = nullptr;
+    w->wake.notify_all();
+  }
+}
+
+bool start_writer() {
+  if (writer == nullptr) writer = new (std::nothrow) PieceWriter;
+  if (writer == nullptr) return false;
+  if (writer->running) return true;
+  try {
+    writer->quit = false;
+    writer->thread = std::thread(write_pieces, writer);
+  } catch (const std::system_error&) {
+    return false;  // the pieces are written in place
+  }
+  writer->running = true;
+  return true;
+}
+
+// Waits until the piece handed over is in the file; false (once) when a
+// piece could not be written.
+bool wait_for_writer() {
+  if (writer == nullptr || !writer->running) return true;
+  std::unique_lock<std::mutex> hold(writer->lock);
+  writer->wake.wait(hold, [] { return writer->data == nullptr; });
+  const bool ok = !writer->failed;
+  writer->failed = false;
+  return ok;
+}
+
+// Ends the thread once its piece is written; false as wait_for_writer.
+bool stop_writer() {
+  const bool ok = wait_for_writer();
+  if (writer != nullptr && writer->running) {
+    {
+      std::lock_guard<std::mutex> hold(writer->lock);
+      writer->quit = true;
+    }
+    writer->wake.notify_all();
+    writer->thread.join();
+    writer->running = false;
+  }
+  return ok;
+}
+
+bool overlapped() { return output_file.capacity >= kOverlapFrom; }
+
+// The bytes one piece may take: its half, or the whole buffer.
+int64_t piece_room() {
+  return overlapped() ? output_file.capacity / 2 : output_file.capacity;
+}
 
 void report_and_fail(const char* message, const char* path) {
   if (path != nullptr) {
@@ -49,7 +141,22 @@ bool file_is_open() {
 bool flush_buffered() {
   OutputFile& f = output_file;
   if (f.used == 0) return true;
-  if (platform::write_fd(f.descriptor, f.buffer.get(), f.used) != f.used) {
+  char* piece = f.buffer.get() + f.piece_start;
+  if (overlapped() && start_writer()) {
+    // The other half is free again once its piece is written.
+    if (!wait_for_writer()) return false;
+    {
+      std::lock_guard<std::mutex> hold(writer->lock);
+      writer->data = piece;
+      writer->size = f.used;
+      writer->descriptor = f.descriptor;
+    }
+    writer->wake.notify_all();
+    f.piece_start = f.piece_start == 0 ? f.capacity / 2 : 0;
+    f.used = 0;
+    return true;
+  }
+  if (platform::write_fd(f.descriptor, piece, f.used) != f.used) {
     return false;
   }
   // Written once only, whatever happens to the piece.
@@ -59,24 +166,28 @@ bool flush_buffered() {
 
 bool put(const void* data, int32_t length) {
   OutputFile& f = output_file;
-  if (static_cast<int64_t>(f.used) + length < f.capacity) {
-    if (f.used + length > kWriteOutSize && !flush_buffered()) return false;
-    memcpy(f.buffer.get() + f.used, data, static_cast<size_t>(length));
+  if (static_cast<int64_t>(f.used) + length < piece_room()) {
+    const int32_t piece_size = overlapped() ? kWriteOutSize / 2 : kWriteOutSize;
+    if (f.used + length > piece_size && !flush_buffered()) return false;
+    memcpy(f.buffer.get() + f.piece_start + f.used, data, static_cast<size_t>(length));
     f.used += length;
     return true;
   }
-  if (!flush_buffered()) return false;
+  if (!flush_buffered() || !wait_for_writer()) return false;
   return platform::write_fd(f.descriptor, data, length) == length;
 }
 
 }  // namespace
 
 OutputFile* open_output_file(const char* path) {
+  // A piece still on its way belongs to the file that was open.
+  if (!stop_writer()) report_and_fail(msg::kDiskFull, nullptr);
   if (file_is_open()) platform::close_fd(output_file.descriptor);
   output_file.descriptor = 0;
   output_file.buffer.reset();
   output_file.capacity = 0;
   output_file.used = 0;
+  output_file.piece_start = 0;
 
   int fd = platform::open_write(path, true, true);
   if (fd < 0) {
@@ -146,12 +257,13 @@ void append_line_end(const void* bytes, int32_t count) {
 
 void close_output_file() {
   OutputFile& f = output_file;
-  if (f.used != 0) {
-    if (platform::write_fd(f.descriptor, f.buffer.get(), f.used) != f.used) {
-      report_and_fail(msg::kDiskFull, nullptr);
-    }
-    f.used = 0;
-  }
+  // The last piece, and the one the writer may still hold, reach the file
+  // before it is closed.
+  bool written = flush_buffered();
+  written = stop_writer() && written;
+  if (!written) report_and_fail(msg::kDiskFull, nullptr);
+  f.used = 0;
+  f.piece_start = 0;
   if (file_is_open()) {
     // A delayed write error (a full disk on some file systems) shows up
     // only here.

@@ -14,7 +14,10 @@ struct OutputFile {
   int32_t descriptor = 0;  // 0 when none is open, -1 after a failed open
   std::unique_ptr<char[]> buffer;
   int32_t capacity = 0;
-  int32_t used = 0;
+  int32_t used = 0;  // bytes of the piece being filled
+  // Where that piece starts: 0, or half the capacity while full pieces are
+  // written by a thread of their own.
+  int32_t piece_start = 0;
 };
 
 extern OutputFile output_file;

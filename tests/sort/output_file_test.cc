@@ -156,6 +156,21 @@ TEST_F(OutputFileTest, FullDiskFailsTheJobInAWriteAndInTheFinalFlush) {
   close_output_file();
   ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(sort_job.failed, 1);
+
+  // Full pieces written by the writer thread: its failure comes back with
+  // the next piece and stops the writing, long before all is buffered.
+  reset_sort_job();
+  ::testing::internal::CaptureStderr();
+  const std::string line(1000, 'x');
+  int accepted = 0;
+  while (accepted < 5000 && write_buffered("/dev/full", line.data(), 1000) == 1000) {
+    ++accepted;
+  }
+  close_output_file();
+  err = ::testing::internal::GetCapturedStderr();
+  EXPECT_LT(accepted, 5000);
+  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_NE(err.find(console_text(msg::kDiskFull)), std::string::npos);
 }
 
 // Runs body in a child process, as the user nobody when this test runs as
