@@ -25,7 +25,9 @@ namespace quarnel {
 
 namespace {
 
-constexpr int64_t kSmallestRunBuffer = int64_t{256} << 10;
+// Small enough that a few hundred runs share the read budget in one pass
+// (a longer line makes its buffer grow).
+constexpr int64_t kSmallestRunBuffer = int64_t{128} << 10;
 constexpr int64_t kLargestRunBuffer = int64_t{4} << 20;
 // Room behind a buffer's data for the zero that ends its last line.
 constexpr size_t kSlack = 8;

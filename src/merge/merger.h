@@ -38,8 +38,10 @@ struct MergeSettings {
   bool to_stdout = false;
   // Runs merged at once; 0 takes it from the open-file limit.
   int32_t fan_in = 0;
-  // Bytes of read buffers shared by the runs of one merge.
-  int64_t read_budget = int64_t{64} << 20;
+  // Bytes of read buffers shared by the runs of one merge. With the output
+  // buffer and the program itself, the merge stays within 64 MB however
+  // many runs there are.
+  int64_t read_budget = int64_t{56} << 20;
 };
 
 // Exit statuses of the merge program.
