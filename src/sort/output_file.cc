@@ -3,6 +3,7 @@
 // missing, empty or cut short never passes for a finished one.
 #include "sort/output_file.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -164,11 +165,15 @@ bool flush_buffered() {
   return true;
 }
 
+// The bytes after which a piece is written out.
+int32_t piece_limit() {
+  return overlapped() ? kWriteOutSize / 2 : kWriteOutSize;
+}
+
 bool put(const void* data, int32_t length) {
   OutputFile& f = output_file;
   if (static_cast<int64_t>(f.used) + length < piece_room()) {
-    const int32_t piece_size = overlapped() ? kWriteOutSize / 2 : kWriteOutSize;
-    if (f.used + length > piece_size && !flush_buffered()) return false;
+    if (f.used + length > piece_limit() && !flush_buffered()) return false;
     memcpy(f.buffer.get() + f.piece_start + f.used, data, static_cast<size_t>(length));
     f.used += length;
     return true;
@@ -249,6 +254,23 @@ int retry_failed_open(const char* path) {
   needs_open = false;
   return 0;
 }
+
+int32_t piece_size() {
+  const int64_t room = piece_room() - 1;
+  return static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(piece_limit(), room)));
+}
+
+char* piece_space(int32_t length) {
+  OutputFile& f = output_file;
+  if (!file_is_open() || length > piece_size()) return nullptr;
+  if (f.used + length > piece_size() && !flush_buffered()) {
+    report_and_fail(msg::kDiskFull, nullptr);
+    return nullptr;
+  }
+  return f.buffer.get() + f.piece_start + f.used;
+}
+
+void piece_added(int32_t length) { output_file.used += length; }
 
 void append_line_end(const void* bytes, int32_t count) {
   if (!file_is_open() || count <= 0) return;

@@ -36,6 +36,14 @@ int write_buffered(const char* path, const void* data, int32_t length);
 // makes the folders and opens path once more. 0 when the file is open
 // (or needed no opening), -1 after reporting the failure again.
 int retry_failed_open(const char* path);
+// For a writer that puts its bytes into the buffer itself: the most bytes
+// piece_space may be asked for, the place of length more bytes in the
+// piece being filled (its part so far written out first when they would
+// not fit), and piece_added once they are there. piece_space gives null
+// when no file is open or a write failed (reported; the job failed).
+int32_t piece_size();
+char* piece_space(int32_t length);
+void piece_added(int32_t length);
 // Buffers a line end behind the last write; nothing when no file is open.
 // A failed write is reported and fails the job.
 void append_line_end(const void* bytes, int32_t count);

@@ -2,12 +2,18 @@
 // name, written line by line through the OutputFile, every line ended.
 #include "sort/run_files.h"
 
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "options/sort_job.h"
 #include "sort/md5.h"
 #include "sort/output_file.h"
+#include "sort/quicksort.h"
 #include "sort/run_builder.h"
 #include "text/sjis.h"
 
@@ -18,27 +24,137 @@ namespace {
 const unsigned char kNarrowLineEnd[2] = {0x0D, 0x0A};
 const unsigned char kWideLineEnd[4] = {0x0D, 0x00, 0x0A, 0x00};
 
-// One line's bytes (or units), then its line end; the loop that stops
-// after a failed line is the caller's.
-int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
-                const unsigned char* line_end, int32_t line_end_size) {
+// Copies lines first .. last-1, each followed by its line end, to out.
+void gather(int32_t first, int32_t last, int32_t unit_size,
+            const unsigned char* line_end, int32_t line_end_size, char* out) {
   // Sorted lines lie scattered over the buffer; asking for them a few
   // lines ahead hides most of the wait for memory behind the copying.
   constexpr int32_t kAhead = 12;
-  for (int32_t i = 0; i < line_count; ++i) {
-    if (i + kAhead < line_count) {
-      const char* ahead = line_table.line_starts[i + kAhead];
-      __builtin_prefetch(ahead);
-      __builtin_prefetch(ahead + 64);
+  char* const* starts = line_table.line_starts.get();
+  const int32_t* lengths = line_table.line_lengths.get();
+  for (int32_t i = first; i < last; ++i) {
+    if (i + kAhead < last) {
+      __builtin_prefetch(starts[i + kAhead]);
+      __builtin_prefetch(starts[i + kAhead] + 64);
     }
-    int r = write_buffered(path.c_str(), line_table.line_starts[i],
-                           line_table.line_lengths[i] * unit_size);
-    // After a failed open (reported) one more try; the job has already
-    // been marked failed, so whatever this file receives now is never
-    // taken for a finished run.
-    if (retry_failed_open(path.c_str()) != 0) break;
-    append_line_end(line_end, line_end_size);
-    if (r < 0) break;
+    const size_t n = static_cast<size_t>(lengths[i]) * static_cast<size_t>(unit_size);
+    memcpy(out, starts[i], n);
+    out += n;
+    memcpy(out, line_end, static_cast<size_t>(line_end_size));
+    out += line_end_size;
+  }
+}
+
+// The copying waits on memory, and one thread can keep only so many lines
+// on their way: a second one copies the back half of each piece's lines.
+struct GatherHelper {
+  std::mutex lock;
+  std::condition_variable wake;
+  std::thread thread;
+  bool running = false;
+  bool busy = false;  // a job is handed over and not yet done
+  bool quit = false;
+  int32_t first = 0;
+  int32_t last = 0;
+  char* out = nullptr;
+  int32_t unit_size = 1;
+  const unsigned char* line_end = nullptr;
+  int32_t line_end_size = 0;
+};
+
+void help_gather(GatherHelper* h) {
+  std::unique_lock<std::mutex> hold(h->lock);
+  for (;;) {
+    h->wake.wait(hold, [h] { return h->busy || h->quit; });
+    if (!h->busy) return;
+    hold.unlock();
+    gather(h->first, h->last, h->unit_size, h->line_end, h->line_end_size, h->out);
+    hold.lock();
+    h->busy = false;
+    h->wake.notify_all();
+  }
+}
+
+// Runs of fewer lines are copied by the calling thread alone.
+constexpr int32_t kHelpFrom = 50000;
+
+// Every line's bytes (or units), then its line end, a piece of the output
+// buffer at a time; stops at the first failed write.
+int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
+                const unsigned char* line_end, int32_t line_end_size) {
+  if (line_count <= 0) {
+    close_output_file();
+    return 0;
+  }
+  write_buffered(path.c_str(), nullptr, 0);
+  // After a failed open (reported) one more try; the job has already been
+  // marked failed, so whatever this file receives now is never taken for a
+  // finished run.
+  if (retry_failed_open(path.c_str()) != 0) {
+    close_output_file();
+    return 0;
+  }
+  GatherHelper helper;
+  if (line_count >= kHelpFrom && sort_threads() >= 2) {
+    try {
+      helper.thread = std::thread(help_gather, &helper);
+      helper.running = true;
+    } catch (const std::system_error&) {
+      // One thread copies everything.
+    }
+  }
+  char* const* starts = line_table.line_starts.get();
+  const int32_t* lengths = line_table.line_lengths.get();
+  const int64_t limit = piece_size();
+  auto bytes_of = [&](int32_t i) {
+    return int64_t{lengths[i]} * unit_size + line_end_size;
+  };
+  int32_t i = 0;
+  while (i < line_count) {
+    int64_t bytes = 0;
+    int32_t j = i;
+    while (j < line_count && bytes + bytes_of(j) <= limit) bytes += bytes_of(j++);
+    if (j == i) {
+      // A line larger than a piece goes in on its own.
+      int r = write_buffered(path.c_str(), starts[i], lengths[i] * unit_size);
+      append_line_end(line_end, line_end_size);
+      if (r < 0) break;
+      ++i;
+      continue;
+    }
+    char* out = piece_space(static_cast<int32_t>(bytes));
+    if (out == nullptr) break;
+    if (helper.running && j - i >= 64) {
+      int64_t front = 0;
+      int32_t middle = i;
+      while (middle < j && 2 * front < bytes) front += bytes_of(middle++);
+      {
+        std::lock_guard<std::mutex> hold(helper.lock);
+        helper.first = middle;
+        helper.last = j;
+        helper.out = out + front;
+        helper.unit_size = unit_size;
+        helper.line_end = line_end;
+        helper.line_end_size = line_end_size;
+        helper.busy = true;
+      }
+      helper.wake.notify_all();
+      gather(i, middle, unit_size, line_end, line_end_size, out);
+      std::unique_lock<std::mutex> hold(helper.lock);
+      helper.wake.wait(hold, [&helper] { return !helper.busy; });
+    } else {
+      gather(i, j, unit_size, line_end, line_end_size, out);
+    }
+    piece_added(static_cast<int32_t>(bytes));
+    i = j;
+  }
+  if (helper.running) {
+    {
+      std::lock_guard<std::mutex> hold(helper.lock);
+      helper.quit = true;
+    }
+    helper.wake.notify_all();
+    helper.thread.join();
   }
   close_output_file();
   return 0;

@@ -7,6 +7,7 @@
 
 #include "options/sort_job.h"
 #include "sort/output_file.h"
+#include "sort/quicksort.h"
 #include "sort/run_builder.h"
 #include "support/test_util.h"
 #include "text/sjis.h"
@@ -125,6 +126,37 @@ TEST_F(RunFilesTest, WideRunHasTheMarkAndWideLineEnds) {
   EXPECT_EQ(read_file(run_file_name(2)), "");
   EXPECT_EQ(write_run_wide(1, 3), 0);
   EXPECT_EQ(read_file(run_file_name(3)), std::string("A\0B\0\r\0\n\0", 8));
+  EXPECT_EQ(sort_job.failed, 0);
+}
+
+TEST_F(RunFilesTest, ManyLinesCopiedByTwoThreadsArriveWholeAndInOrder) {
+  // Enough lines that a second thread copies half of each piece; lengths
+  // that vary, and lines as long as they may be, so that the pieces are
+  // cut at every kind of place.
+  TempDir dir;
+  sort_job.work_dir = with_trailing_separator(dir.path());
+  sort_job.input_path = "in.txt";
+  const int32_t saved_threads = sort_thread_count;
+  sort_thread_count = 2;
+  for (int unit : {1, 2}) {
+    std::vector<std::string> lines;
+    std::string expected = unit == 2 ? "\xFF\xFE" : "";
+    for (int i = 0; i < 60000; ++i) {
+      int32_t units = i % 20011 == 7 ? 65535 : (i * 7919) % 300;
+      std::string line(static_cast<size_t>(units * unit), static_cast<char>('a' + i % 26));
+      lines.push_back(line);
+      expected += line + (unit == 2 ? std::string("\r\0\n\0", 4) : "\r\n");
+    }
+    set_lines(lines, unit);
+    sort_job.input_bom = unit == 2 ? "\xFF\xFE" : "";
+    if (unit == 2) {
+      EXPECT_EQ(write_run_wide(60000, unit), 0);
+    } else {
+      EXPECT_EQ(write_run_narrow(60000, unit), 0);
+    }
+    EXPECT_TRUE(read_file(run_file_name(unit)) == expected) << "unit " << unit;
+  }
+  sort_thread_count = saved_threads;
   EXPECT_EQ(sort_job.failed, 0);
 }
 
