@@ -23,9 +23,9 @@ struct LineTable {
   int32_t block_size = 1;
   int32_t block_count = 0;
   int32_t last_line = -1;
-  // Set while no byte read from a narrow input has been zero: every line
-  // then ends at the zero put behind it, with none inside, which the
-  // string sort would otherwise check line by line.
+  // Set while no byte (unit, in wide mode) read from the input has been
+  // zero: every line then ends at the zero put behind it, with none
+  // inside, which the string sort would otherwise check.
   bool zero_free = false;
 };
 

@@ -228,6 +228,33 @@ std::string utf16(const std::u16string& text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
+TEST_F(RunBuilderTest, ZerosReadAreNotedForTheStringSort) {
+  // A line holding a zero must not pass for one that ends there: in wide
+  // mode only a zero unit counts, not two zero bytes across units.
+  std::u16string across(40, u'\x4100');
+  for (size_t i = 0; i < across.size(); i += 2) across[i] = u'\x0041';
+  struct Case {
+    std::string bytes;
+    bool wide;
+    bool zero_free;
+  } cases[] = {
+      {"b\nz\n", false, true},
+      {std::string("b\0z\n", 4), false, false},
+      {utf16(u"A\nB\n"), true, true},
+      {utf16(std::u16string(u"a\0b\n", 4)), true, false},
+      {utf16(across + u"\n" + across + u"\n"), true, true},
+      {utf16(across + std::u16string(1, u'\0') + u"\n"), true, false},
+      {utf16(u"b\n") + "a", true, true},
+      {utf16(u"b\n") + std::string(1, '\0'), true, false},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    prepare(c.bytes, 1000, 4, c.wide);
+    drain();
+    EXPECT_EQ(line_table.zero_free, c.zero_free) << ::testing::PrintToString(c.bytes);
+  }
+}
+
 TEST_F(RunBuilderTest, WideLinesAndTheByteOrderMark) {
   prepare("\xFF\xFE" + utf16(u"b\na\r\n\xFEFF" u"c\n"), 100, 4, true);
   EXPECT_EQ(call(), 3);  // the mark is consumed with the first line
