@@ -1,7 +1,8 @@
 // The one buffered writer through which run files and the merge list are
 // written: it opens its file on the first write (making missing folders
 // first, and once more after making the file writable), collects bytes in
-// a large buffer and writes them a buffer-full at a time.
+// a large buffer and writes them a piece at a time, by a thread of its own
+// while the next piece fills.
 #ifndef QUARNEL_SORT_OUTPUT_FILE_H_
 #define QUARNEL_SORT_OUTPUT_FILE_H_
 

@@ -1,5 +1,6 @@
 // Run files: named from the work directory's digest and the input's base
-// name, written line by line through the OutputFile, every line ended.
+// name, written through the OutputFile a piece of lines at a time, every
+// line ended.
 #include "sort/run_files.h"
 
 #include <condition_variable>
