@@ -136,9 +136,8 @@ bool file_is_open() {
   return output_file.buffer != nullptr && output_file.descriptor >= 0;
 }
 
-// Appends when the piece leaves room in the buffer (used stays below
-// capacity); else writes out the buffered bytes and then the piece itself,
-// so that a piece is never split. False after a failed write.
+// Hands the piece being filled to the writer thread, or writes it in
+// place. False after a failed write.
 bool flush_buffered() {
   OutputFile& f = output_file;
   if (f.used == 0) return true;
@@ -170,6 +169,9 @@ int32_t piece_limit() {
   return overlapped() ? kWriteOutSize / 2 : kWriteOutSize;
 }
 
+// Appends when the piece leaves room in its part of the buffer; else
+// writes out the buffered bytes and then the piece itself, so that a piece
+// is never split. False after a failed write.
 bool put(const void* data, int32_t length) {
   OutputFile& f = output_file;
   if (static_cast<int64_t>(f.used) + length < piece_room()) {
