@@ -9,6 +9,7 @@
 #include "console/console.h"
 #include "console/messages.h"
 #include "merge/launch.h"
+#include "merge/merger.h"
 #include "options/sort_job.h"
 #include "platform/module_path.h"
 #include "platform/platform.h"
@@ -98,6 +99,9 @@ int hand_to_merge() {
                         quoted(sort_job.output_path);
   if (sort_job.key_mode == 1) command += " " + quoted(key_text);
   command += " " + option_text();
+  // The runs are deleted after the merge whatever it does, so the merge
+  // may give back what it has read of them as it goes.
+  platform::set_env(kSpentRunsVariable, list.c_str());
   int r = launch_command(command.c_str());
   platform::delete_file(list);
   return r;

@@ -2,13 +2,18 @@
 // current line lying in that buffer with a zero behind it (written over
 // the line's CR), and a loser tree picks the next line with about log2 k
 // comparisons. The output collects in a large buffer and leaves in
-// buffer-sized writes.
+// buffer-sized writes, made by a thread of its own while the merge fills
+// a second buffer.
 #include "merge/merger.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "console/console.h"
@@ -29,6 +34,9 @@ namespace {
 // (a longer line makes its buffer grow).
 constexpr int64_t kSmallestRunBuffer = int64_t{128} << 10;
 constexpr int64_t kLargestRunBuffer = int64_t{4} << 20;
+// The bytes read from a spent run are given back in whole pieces of this
+// size (a multiple of every page and block size in use).
+constexpr int64_t kReleaseStep = int64_t{64} << 10;
 // Room behind a buffer's data for the zero that ends its last line.
 constexpr size_t kSlack = 8;
 // A multiple of the chunk in which wide text is converted for standard
@@ -50,6 +58,9 @@ const char kMark[2] = {'\xFF', '\xFE'};
 struct RunReader {
   std::string path;
   int fd = -1;
+  bool release = false;  // the bytes read are given back (spent runs)
+  int64_t read_to = 0;   // bytes read from the file so far
+  int64_t released = 0;  // of which given back
   std::unique_ptr<char[]> buffer;
   size_t capacity = 0;  // usable bytes; kSlack more are allocated
   size_t begin = 0;     // first byte not yet handed out
@@ -65,11 +76,21 @@ struct OutputSink {
   int fd = -1;
   std::string label;  // the file's path, or empty for standard output
   bool convert = false;
-  std::unique_ptr<char[]> buffer;
+  std::unique_ptr<char[]> buffer;  // the one being filled
   size_t used = 0;
-  std::unique_ptr<char[]> converted;
-  WideToSjisState state;
-  bool failed = false;
+  std::unique_ptr<char[]> converted;  // the writer's own
+  WideToSjisState state;              // the writer's own
+  bool failed = false;  // reported; nothing more is written
+
+  // A full buffer is written by a thread of its own while the merge fills
+  // the other; without the thread the merge writes it itself.
+  std::unique_ptr<char[]> spare;
+  std::thread writer;
+  std::mutex lock;
+  std::condition_variable wake;
+  size_t handed = 0;  // bytes of spare to write, 0 when the writer is idle
+  bool stop = false;
+  bool write_failed = false;
 };
 
 struct Entry {
@@ -81,6 +102,7 @@ struct Entry {
 struct Mode {
   bool wide = false;
   bool marked = false;
+  bool spent_runs = false;  // the bytes read from runs may be given back
   CompareRules compare;
 };
 
@@ -130,6 +152,13 @@ bool fill(RunReader* r) {
   }
   if (got == 0) r->at_eof = true;
   r->end += static_cast<size_t>(got);
+  r->read_to += got;
+  // Whole steps only, so that no page is cleared in part.
+  const int64_t spent = r->read_to & ~(kReleaseStep - 1);
+  if (r->release && spent > r->released) {
+    platform::release_bytes(r->path, r->released, spent - r->released);
+    r->released = spent;
+  }
   progress_add(got);
   return true;
 }
@@ -196,14 +225,16 @@ int advance(RunReader* r, bool wide) {
   }
 }
 
+// release: the file is spent once read (see MergeSettings::spent_runs).
 bool open_reader(RunReader* r, const std::string& path, size_t capacity,
-                 const Mode& mode) {
+                 bool release, const Mode& mode) {
   r->path = path;
   r->fd = platform::open_read(path);
   if (r->fd < 0) {
     report_error(tolvinar_msg::kRunUnreadable, path.c_str());
     return false;
   }
+  r->release = release;
   r->buffer.reset(new (std::nothrow) char[capacity + kSlack]);
   if (r->buffer == nullptr) {
     report_error(tolvinar_msg::kNoMemory, nullptr);
@@ -221,36 +252,99 @@ bool open_reader(RunReader* r, const std::string& path, size_t capacity,
   return advance(r, mode.wide) >= 0;
 }
 
+// Writes n bytes of data to the sink's descriptor, converted for
+// standard output where asked. Only one thread at a time writes.
+bool write_out(OutputSink* s, const char* data, size_t n) {
+  if (!s->convert) {
+    return platform::write_fd(s->fd, data, static_cast<int64_t>(n)) ==
+           static_cast<int64_t>(n);
+  }
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+  for (size_t at = 0; at < n; at += kStdoutChunk) {
+    size_t take = std::min(kStdoutChunk, n - at);
+    size_t count = convert_wide_chunk(&s->state, bytes + at, take, s->converted.get());
+    if (platform::write_fd(s->fd, s->converted.get(), static_cast<int64_t>(count)) !=
+        static_cast<int64_t>(count)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void write_handed(OutputSink* s) {
+  std::unique_lock<std::mutex> hold(s->lock);
+  for (;;) {
+    s->wake.wait(hold, [s] { return s->handed > 0 || s->stop; });
+    if (s->handed == 0) return;
+    const size_t n = s->handed;
+    hold.unlock();
+    // After a failure the rest is not written: the output is failed.
+    bool ok = !s->write_failed && write_out(s, s->spare.get(), n);
+    hold.lock();
+    if (!ok) s->write_failed = true;
+    s->handed = 0;
+    s->wake.notify_all();
+  }
+}
+
+void report_write_failure(OutputSink* s) {
+  s->failed = true;
+  if (s->label.empty()) {
+    report_error(tolvinar_msg::kStdoutFailed, nullptr);
+  } else {
+    report_error(tolvinar_msg::kWriteFailed, s->label.c_str());
+  }
+}
+
+// Waits until the writer has written what it was handed; false, reported
+// once, when any write failed.
+bool settle(OutputSink* s) {
+  if (s->writer.joinable()) {
+    std::unique_lock<std::mutex> hold(s->lock);
+    s->wake.wait(hold, [s] { return s->handed == 0; });
+    if (s->write_failed && !s->failed) {
+      hold.unlock();
+      report_write_failure(s);
+    }
+  }
+  return !s->failed;
+}
+
+// Sends what the buffer holds on its way: to the writer, once it has
+// finished the buffer before, else written here.
 void flush(OutputSink* s) {
-  if (s->failed || s->used == 0) {
+  if (s->failed || s->used == 0 || !settle(s)) {
     s->used = 0;
     return;
   }
-  bool ok = true;
-  if (s->convert) {
-    const unsigned char* data =
-        reinterpret_cast<const unsigned char*>(s->buffer.get());
-    for (size_t at = 0; at < s->used && ok; at += kStdoutChunk) {
-      size_t n = std::min(kStdoutChunk, s->used - at);
-      size_t count = convert_wide_chunk(&s->state, data + at, n, s->converted.get());
-      ok = platform::write_fd(s->fd, s->converted.get(),
-                              static_cast<int64_t>(count)) ==
-           static_cast<int64_t>(count);
-    }
-  } else {
-    ok = platform::write_fd(s->fd, s->buffer.get(),
-                            static_cast<int64_t>(s->used)) ==
-         static_cast<int64_t>(s->used);
+  if (!s->writer.joinable()) {
+    if (!write_out(s, s->buffer.get(), s->used)) report_write_failure(s);
+    s->used = 0;
+    return;
   }
+  std::swap(s->buffer, s->spare);
+  {
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->handed = s->used;
+  }
+  s->wake.notify_all();
   s->used = 0;
-  if (!ok) {
-    s->failed = true;
-    if (s->label.empty()) {
-      report_error(tolvinar_msg::kStdoutFailed, nullptr);
-    } else {
-      report_error(tolvinar_msg::kWriteFailed, s->label.c_str());
+}
+
+// Writes what is left, ends the writer, and says whether every write
+// succeeded (a failure reported).
+bool close_sink(OutputSink* s) {
+  flush(s);
+  bool ok = settle(s);
+  if (s->writer.joinable()) {
+    {
+      std::lock_guard<std::mutex> hold(s->lock);
+      s->stop = true;
     }
+    s->wake.notify_all();
+    s->writer.join();
   }
+  return ok;
 }
 
 inline void put(OutputSink* s, const char* data, size_t n) {
@@ -280,6 +374,15 @@ bool open_sink(OutputSink* s, int fd, const std::string& label, bool convert) {
   if (s->buffer == nullptr || (convert && s->converted == nullptr)) {
     report_error(tolvinar_msg::kNoMemory, nullptr);
     return false;
+  }
+  // Without a second buffer or a thread, the merge writes for itself.
+  s->spare.reset(new (std::nothrow) char[kOutputBufferSize]);
+  if (s->spare != nullptr) {
+    try {
+      s->writer = std::thread(write_handed, s);
+    } catch (const std::system_error&) {
+      s->spare.reset();
+    }
   }
   return true;
 }
@@ -311,10 +414,7 @@ bool merge_into(std::vector<RunReader>& runs, OutputSink* sink,
   const size_t unit = wide ? 2 : 1;
   const char* line_end = wide ? kWideLineEnd : kNarrowLineEnd;
   if (mode.marked) put(sink, kMark, 2);
-  if (k == 0) {
-    flush(sink);
-    return !sink->failed;
-  }
+  if (k == 0) return true;
   // loser[1..k-1] hold the losers of the inner nodes; leaf k + i is run i.
   std::vector<int> loser(static_cast<size_t>(k));
   std::vector<int> winner(2 * static_cast<size_t>(k));
@@ -340,7 +440,6 @@ bool merge_into(std::vector<RunReader>& runs, OutputSink* sink,
     }
     top = s;
   }
-  flush(sink);
   return !sink->failed;
 }
 
@@ -354,11 +453,18 @@ bool merge_entries(const std::vector<Entry>& entries, size_t first,
   std::vector<RunReader> runs(count);
   bool ok = true;
   for (size_t i = 0; i < count && ok; ++i) {
-    ok = open_reader(&runs[i], entries[first + i].path, capacity, mode);
+    const Entry& e = entries[first + i];
+    ok = open_reader(&runs[i], e.path, capacity, e.intermediate || mode.spent_runs,
+                     mode);
   }
   OutputSink sink;
-  if (ok) ok = open_sink(&sink, fd, label, convert);
-  if (ok) ok = merge_into(runs, &sink, mode);
+  if (ok && open_sink(&sink, fd, label, convert)) {
+    ok = merge_into(runs, &sink, mode);
+    // Also after a failure: no write goes on once the merge returns.
+    ok = close_sink(&sink) && ok;
+  } else {
+    ok = false;
+  }
   for (RunReader& r : runs) close_reader(&r);
   return ok;
 }
@@ -540,7 +646,8 @@ MergeRules merge_rules_from_job() {
 
 int merge_runs(const std::vector<std::string>& runs, const MergeRules& rules,
                const MergeSettings& settings) {
-  const Mode mode = mode_of(rules);
+  Mode mode = mode_of(rules);
+  mode.spent_runs = settings.spent_runs;
   int64_t budget = std::max(settings.read_budget, kSmallestRunBuffer * 2);
   size_t fan_in;
   if (settings.fan_in > 0) {

@@ -42,7 +42,17 @@ struct MergeSettings {
   // buffer and the program itself, the merge stays within 64 MB however
   // many runs there are.
   int64_t read_budget = int64_t{56} << 20;
+  // The runs are the sort's own and go when the merge ends, whatever its
+  // outcome: the bytes read from them are given back as the merge goes,
+  // so that the output takes the pages and the disk space they held.
+  // Never for files the caller keeps.
+  bool spent_runs = false;
 };
+
+// Quarnel names its list file in this variable of the merge program's
+// environment to say that the runs are spent once read; the merge program
+// trusts it only for that very list.
+inline constexpr const char* kSpentRunsVariable = "QUARNEL_SPENT_RUN_LIST";
 
 // Exit statuses of the merge program.
 inline constexpr int kMergeOk = 0;

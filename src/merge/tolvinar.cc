@@ -80,6 +80,10 @@ int run_tolvinar(int argc, char** argv) {
   MergeSettings settings;
   settings.output = argv[2];
   settings.to_stdout = settings.output == kStdoutName;
+  // Only the list Quarnel named for this start: a list given by hand, or
+  // one a stray variable happens to name otherwise, leaves its runs whole.
+  const char* spent_list = platform::get_env(kSpentRunsVariable);
+  settings.spent_runs = spent_list != nullptr && list_path == spent_list;
 
   bool narrow_wide = false;  // /W: wide text without a mark
   bool marked_wide = false;  // /Wide: every run and the output begin FF FE

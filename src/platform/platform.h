@@ -143,6 +143,13 @@ int64_t read_fd(int fd, void* buffer, int64_t n);
 int64_t write_fd(int fd, const void* data, int64_t n);
 int close_fd(int fd);
 
+// Gives back the storage of n bytes of the file at path from offset on:
+// they read as zeros afterwards, and their pages and disk blocks are free
+// at once for what is written next. A hint: nothing happens where it
+// cannot be done. The file is opened for the moment only, so that it
+// holds no descriptor that a merge of many files would miss.
+void release_bytes(const std::string& path, int64_t offset, int64_t n);
+
 // Runs a program with the given arguments (argv[0] is the program's path,
 // used as it is: no search, no shell) and waits for it without a time
 // limit. The exit status 0..255; -1 when it cannot be started; 128 + the
@@ -189,6 +196,8 @@ int terminal_columns(int fd);
 
 // The value of an environment variable, or null when it is not set.
 const char* get_env(const char* name);
+// Sets one for this process and the programs it starts from now on.
+void set_env(const char* name, const char* value);
 
 // How system text (arguments, paths, messages, the manual) is encoded in
 // the current locale. Call init_locale() once at program start.

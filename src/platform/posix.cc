@@ -528,6 +528,15 @@ int open_read(const std::string& path) {
   return open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
+void release_bytes(const std::string& path, int64_t offset, int64_t n) {
+  if (n <= 0) return;
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  // File systems without holes refuse; the bytes then simply stay.
+  fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, n);
+  close(fd);
+}
+
 int open_write(const std::string& path, bool create, bool truncate) {
   int flags = O_WRONLY | O_CLOEXEC;
   if (create) flags |= O_CREAT;
@@ -699,6 +708,8 @@ int terminal_columns(int fd) {
 }
 
 const char* get_env(const char* name) { return getenv(name); }
+
+void set_env(const char* name, const char* value) { setenv(name, value, 1); }
 
 void init_locale() {
   setlocale(LC_CTYPE, "");

@@ -489,6 +489,10 @@ std::string current_directory() {
   return std::string(buffer.data(), n);
 }
 
+// Giving back the bytes of a file as it is read would take a sparse file;
+// the runs stay whole until they are deleted.
+void release_bytes(const std::string&, int64_t, int64_t) {}
+
 int open_read(const std::string& path) {
   if (fault_injected(FaultKind::kOpen)) return -1;
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr,
@@ -692,6 +696,8 @@ void write_error_text(const char* data, size_t n) {
 }
 
 const char* get_env(const char* name) { return getenv(name); }
+
+void set_env(const char* name, const char* value) { _putenv_s(name, value); }
 
 void init_locale() {
   // Data and messages leave as the exact bytes the program made: no text

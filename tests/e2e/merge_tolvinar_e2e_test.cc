@@ -1,7 +1,9 @@
 // The built merge program on its own: its arguments, its failures, the
 // open-file limit and standard output.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -97,6 +99,58 @@ TEST(TolvinarEndToEnd, MoreRunsThanTheOpenFileLimitAllows) {
   }
   EXPECT_EQ(read_file(dir.file("out")), crlf(expected));
   EXPECT_EQ(list_dir(dir.path()).size(), 42u);  // the runs, the list, out
+}
+
+int64_t blocks_of(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_blocks) : -1;
+}
+
+// The runs' bytes are given back as they are read only when Quarnel's
+// variable names this very list; a user's files stay whole otherwise.
+TEST(TolvinarEndToEnd, OnlyTheNamedListsRunsAreGivenBack) {
+  TempDir dir;
+  std::vector<std::string> runs(3);
+  std::vector<std::string> all;
+  for (int n = 0; n < 300000; ++n) {
+    char line[16];
+    snprintf(line, sizeof(line), "%08d", n);
+    runs[static_cast<size_t>(n % 3)] += std::string(line) + "\r\n";
+    all.push_back(line);
+  }
+  std::string list;
+  for (int i = 0; i < 3; ++i) list += dir.file("r" + std::to_string(i)) + "\r\n";
+  write_file(dir.file("list"), list);
+  const std::string expected = crlf(all);
+  const char* variable = "QUARNEL_SPENT_RUN_LIST";
+  for (std::string named : {std::string(), dir.file("list") + "x", dir.file("list")}) {
+    for (int i = 0; i < 3; ++i) write_file(dir.file("r" + std::to_string(i)), runs[static_cast<size_t>(i)]);
+    const int64_t before = blocks_of(dir.file("r0"));
+    std::string setting = named.empty() ? variable : std::string(variable) + "=" + named;
+    ProgramResult r = run_program({built_program("Tolvinar"), dir.file("list"), dir.file("out")},
+                                  {"LC_ALL=C", setting});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(read_file(dir.file("out")) == expected) << "the variable at '" << named << "'";
+    if (named != dir.file("list")) {
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(read_file(dir.file("r" + std::to_string(i))) == runs[static_cast<size_t>(i)])
+            << "run " << i << " changed with the variable at '" << named << "'";
+      }
+      continue;
+    }
+    // Spent: the size stays, the bytes read are zeros and hold no blocks
+    // (where the file system can make holes at all).
+    std::string after = read_file(dir.file("r0"));
+    ASSERT_EQ(after.size(), runs[0].size());
+    int fd = open(dir.file("probe").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    bool holes = ftruncate(fd, 1 << 20) == 0 &&
+                 fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, 65536) == 0;
+    close(fd);
+    if (!holes) continue;
+    EXPECT_EQ(after.substr(0, 65536), std::string(65536, '\0'));
+    EXPECT_LT(blocks_of(dir.file("r0")), before / 4);
+  }
 }
 
 TEST(TolvinarEndToEnd, KeyTextAndIgnoreCase) {
