@@ -331,10 +331,10 @@ void flush(OutputSink* s) {
   s->used = 0;
 }
 
-// Writes what is left, ends the writer, and says whether every write
-// succeeded (a failure reported).
-bool close_sink(OutputSink* s) {
-  flush(s);
+// Writes what is left (none after a failed merge), ends the writer, and
+// says whether every write succeeded (a failure reported).
+bool close_sink(OutputSink* s, bool merged) {
+  if (merged) flush(s);
   bool ok = settle(s);
   if (s->writer.joinable()) {
     {
@@ -461,7 +461,7 @@ bool merge_entries(const std::vector<Entry>& entries, size_t first,
   if (ok && open_sink(&sink, fd, label, convert)) {
     ok = merge_into(runs, &sink, mode);
     // Also after a failure: no write goes on once the merge returns.
-    ok = close_sink(&sink) && ok;
+    ok = close_sink(&sink, ok) && ok;
   } else {
     ok = false;
   }
