@@ -64,6 +64,7 @@ void clear_line() {
   if (!progress.shown) return;
   put(kClear);
   progress.shown = false;
+  platform::set_status_line_shown(false);
 }
 
 // With the lock held.
@@ -77,9 +78,12 @@ void draw() {
   view.seconds = std::chrono::duration<double>(Clock::now() - progress.start).count();
   int columns = platform::terminal_columns(kStandardError);
   if (columns <= 0) columns = kDefaultColumns;
+  // Noted before it is drawn, so that a stopping signal that comes
+  // while it is written clears it all the same.
+  platform::set_status_line_shown(true);
+  progress.shown = true;
   // One column spare, so that the line never wraps.
   put("\r" + console_text(progress_text(view, columns - 1).c_str()) + "\033[K");
-  progress.shown = true;
 }
 
 void redraw_until_stopped() {

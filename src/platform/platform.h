@@ -194,6 +194,11 @@ bool is_terminal(int fd);
 // cannot be told.
 int terminal_columns(int fd);
 
+// Whether a status line stands on the terminal behind standard error: a
+// stopping signal (Ctrl-C) then clears it before the process ends, so
+// that the shell's prompt does not follow it on the same line.
+void set_status_line_shown(bool shown);
+
 // The value of an environment variable, or null when it is not set.
 const char* get_env(const char* name);
 // Sets one for this process and the programs it starts from now on.

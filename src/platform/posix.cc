@@ -51,6 +51,8 @@ volatile sig_atomic_t g_folder_armed[kFolderSlots] = {};
 int g_lock_fds[kFolderSlots] = {-1, -1};
 // The child run_process waits for, or 0.
 volatile sig_atomic_t g_child = 0;
+// A status line stands on the terminal behind standard error.
+volatile sig_atomic_t g_status_shown = 0;
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 constexpr int kCleanupSignalCount = 4;
 struct sigaction g_previous_actions[kCleanupSignalCount];
@@ -127,6 +129,13 @@ void stop_and_end(int signal_number) {
   default_action.sa_handler = SIG_DFL;
   sigemptyset(&default_action.sa_mask);
   sigaction(signal_number, &default_action, nullptr);
+  if (g_status_shown) {
+    // Back to the line's start, then erase to its end: last, so that a
+    // drawing made while the folders went is cleared too.
+    static const char kClear[] = "\r\033[K";
+    ssize_t ignored = write(2, kClear, sizeof(kClear) - 1);
+    (void)ignored;
+  }
   errno = saved_errno;
   // Blocked while this handler runs: delivered, with its default action,
   // as soon as the handler returns.
@@ -708,6 +717,8 @@ int terminal_columns(int fd) {
 }
 
 const char* get_env(const char* name) { return getenv(name); }
+
+void set_status_line_shown(bool shown) { g_status_shown = shown ? 1 : 0; }
 
 void set_env(const char* name, const char* value) { setenv(name, value, 1); }
 

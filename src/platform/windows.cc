@@ -97,6 +97,9 @@ void stop_child(DWORD wait_ms) {
 constexpr UINT kInterruptedExitCode = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 
 // Ends the process as an interrupted one, after the child and the folder.
+// A status line stands on the console behind standard error.
+volatile LONG g_status_shown = 0;
+
 void clean_up_and_end(DWORD child_wait_ms) {
   stop_child(child_wait_ms);
   for (int i = 0; i < kFolderSlots; ++i) {
@@ -106,6 +109,13 @@ void clean_up_and_end(DWORD child_wait_ms) {
     HANDLE lock = g_lock_handles[i];
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
     remove_folder_in_place(g_folders[i]);
+  }
+  if (g_status_shown != 0) {
+    // Back to the line's start, then erase to its end: last, so that a
+    // drawing made while the folders went is cleared too.
+    static const char kClear[] = "\r\033[K";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kClear, sizeof(kClear) - 1, &written, nullptr);
   }
   ExitProcess(kInterruptedExitCode);
 }
@@ -696,6 +706,8 @@ void write_error_text(const char* data, size_t n) {
 }
 
 const char* get_env(const char* name) { return getenv(name); }
+
+void set_status_line_shown(bool shown) { InterlockedExchange(&g_status_shown, shown ? 1 : 0); }
 
 void set_env(const char* name, const char* value) { _putenv_s(name, value); }
 

@@ -4,6 +4,7 @@
 // job of a fraction of a second draws it at least once.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,9 +32,12 @@ struct TerminalRun {
 
 // Runs the program with its three standard streams on a new terminal of
 // kColumns columns that passes bytes unchanged (no CR added to a LF).
+// With interrupt_at, the program gets a SIGINT once the terminal has
+// shown that text, as Ctrl-C would give it.
 TerminalRun run_on_terminal(std::vector<std::string> argv,
                             const std::vector<std::string>& set,
-                            const std::string& cwd) {
+                            const std::string& cwd,
+                            std::string interrupt_at = "") {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     std::string entry = *e;
@@ -71,6 +75,10 @@ TerminalRun run_on_terminal(std::vector<std::string> argv,
     ssize_t n = read(master, buffer, sizeof(buffer));
     if (n > 0) {
       run.screen.append(buffer, static_cast<size_t>(n));
+      if (!interrupt_at.empty() && run.screen.find(interrupt_at) != std::string::npos) {
+        kill(pid, SIGINT);
+        interrupt_at.clear();
+      }
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
@@ -153,6 +161,21 @@ TEST_F(ProgressEndToEnd, NoLineWhereTheResultGoesToTheSameTerminal) {
   EXPECT_EQ(terminal.exit_code, 0);
   EXPECT_EQ(terminal.screen.find('\x1b'), std::string::npos);
   EXPECT_NE(terminal.screen.find(to_cp932("□終了")), std::string::npos);
+}
+
+// Ctrl-C in the middle of the job: the line goes with the job, so that the
+// shell's prompt starts on a clean line.
+TEST_F(ProgressEndToEnd, InterruptClearsTheLine) {
+  const std::string drawn = "\r" + to_cp932("◇ラン 1 読込・整列  ");
+  TerminalRun terminal = run_on_terminal(
+      {built_program("Quarnel"), "in.txt", "out.txt", "/M", "1"}, env_, dir_.path(), drawn);
+  ASSERT_EQ(terminal.exit_code, 128 + SIGINT) << terminal.screen;
+  ASSERT_NE(terminal.screen.find(drawn), std::string::npos);
+  const std::string clear = "\r\x1b[K";
+  ASSERT_GE(terminal.screen.size(), clear.size());
+  EXPECT_EQ(terminal.screen.substr(terminal.screen.size() - clear.size()), clear)
+      << terminal.screen.substr(terminal.screen.size() > 200 ? terminal.screen.size() - 200 : 0);
+  EXPECT_FALSE(file_exists(dir_.file("out.txt")));
 }
 
 }  // namespace
