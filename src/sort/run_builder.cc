@@ -1,7 +1,9 @@
 #include "sort/run_builder.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -56,11 +58,41 @@ bool holds_zero(const char* p, int64_t n, bool wide) {
   return i < n && p[i] == 0;
 }
 
+// The rest of a large fill is read by a thread of its own, a piece at a
+// time, while the lines of the pieces already there are recorded.
+struct ReadAhead {
+  std::thread thread;
+  std::mutex lock;
+  std::condition_variable wake;
+  int64_t offset = 0;   // the fill's carried bytes at the buffer's start
+  int64_t request = 0;  // the bytes the fill asked for
+  int64_t got = 0;      // of which read so far
+  bool done = true;     // nothing more comes
+};
+
+// Never freed: a process that ends holds no thread object to tear down.
+ReadAhead& ahead() {
+  static ReadAhead* record = new ReadAhead;
+  return *record;
+}
+
+// Stops at the end of the piece being read and waits for the thread.
+void stop_read_ahead() {
+  ReadAhead& a = ahead();
+  if (!a.thread.joinable()) return;
+  {
+    std::lock_guard<std::mutex> hold(a.lock);
+    a.request = a.got;  // no piece after this one
+  }
+  a.thread.join();
+}
+
 int64_t table_entries() {
   return static_cast<int64_t>(line_table.block_size) * line_table.block_count;
 }
 
 void close_input() {
+  stop_read_ahead();
   if (!reader_state.input_closed && reader_state.input_fd >= 0) {
     platform::close_fd(reader_state.input_fd);
   }
@@ -109,9 +141,63 @@ int64_t read_request(int64_t room, int64_t unconsumed_in_buffer, bool wide) {
   return room >= unread ? room : (room & ~int64_t{1});
 }
 
-// Reads behind the first offset bytes of the buffer (the carried piece)
-// and puts the terminating zero (unit) behind what arrived. The count
-// delivered, or -1 on a read error.
+// Reads the piece of the fill that starts got bytes behind its carried
+// bytes, looking it through for zeros while it is still in the
+// processor's cache. The bytes delivered, 0 at the end, -1 on error.
+int64_t read_piece(int64_t offset, int64_t got, int64_t piece, bool wide) {
+  char* at = reader_state.buffer_start + offset + got;
+  const int64_t n = platform::read_fd(reader_state.input_fd, at, piece);
+  if (n <= 0) return n;
+  // Wide units are looked at from even offsets only.
+  if (line_table.zero_free &&
+      ((wide && ((offset + got) & 1) != 0) || holds_zero(at, n, wide))) {
+    line_table.zero_free = false;
+  }
+  progress_add(n);
+  return n;
+}
+
+// The pieces after the first, until the request is read or the input
+// ends; an error ends the fill early, and the next read reports it.
+void read_rest(bool wide) {
+  ReadAhead& a = ahead();
+  std::unique_lock<std::mutex> hold(a.lock);
+  while (a.got < a.request) {
+    const int64_t got = a.got;
+    const int64_t piece = std::min(a.request - got, kZeroScanPiece);
+    hold.unlock();
+    const int64_t n = read_piece(a.offset, got, piece, wide);
+    hold.lock();
+    if (n > 0) a.got += n;
+    a.wake.notify_all();
+    if (n < piece) break;
+  }
+  a.done = true;
+  a.wake.notify_all();
+}
+
+// The fill's end: the data ends got bytes behind the carried ones, with
+// the terminating zero (unit) behind it.
+void end_fill(int64_t offset, int64_t got, bool wide) {
+  ReaderState& rs = reader_state;
+  rs.last_read = got;
+  int64_t end = offset + got;
+  rs.data_end = rs.buffer_start + end;
+  if (wide) {
+    // A final odd byte is read as a unit whose high byte is zero, and the
+    // zero unit follows it (the buffer has room for both, see open_input).
+    int64_t stop = ((end + 1) & ~int64_t{1}) + 2;
+    std::memset(rs.buffer_start + end, 0, static_cast<size_t>(stop - end));
+  } else {
+    rs.buffer_start[end] = 0;
+  }
+}
+
+// Reads behind the first offset bytes of the buffer (the carried piece).
+// The first piece is there on return; a large fill goes on reading the
+// rest on a thread of its own (more_arrived brings it in), else it ends
+// here with the terminating zero (unit) behind what arrived. The count
+// delivered so far, or -1 on a read error.
 int64_t fill(int64_t offset, bool wide) {
   ReaderState& rs = reader_state;
   int64_t request = read_request(rs.buffer_capacity - offset, offset, wide);
@@ -132,36 +218,52 @@ int64_t fill(int64_t offset, bool wide) {
       platform::prefault_pages(front, request / 2);
       if (helper.joinable()) helper.join();
     }
-    // Read a piece at a time, each looked through for zeros while it is
-    // still in the processor's cache.
-    char* at = rs.buffer_start + offset;
-    while (got < request) {
-      const int64_t piece = std::min(request - got, kZeroScanPiece);
-      const int64_t n = platform::read_fd(rs.input_fd, at + got, piece);
-      if (n < 0) {
-        if (got == 0) return -1;
-        break;  // the next read reports it
+    const int64_t piece = std::min(request, kZeroScanPiece);
+    got = read_piece(offset, 0, piece, wide);
+    if (got < 0) return -1;
+    if (got == piece && got < request) {
+      ReadAhead& a = ahead();
+      a.offset = offset;
+      a.request = request;
+      a.got = got;
+      a.done = false;
+      try {
+        a.thread = std::thread(read_rest, wide);
+        rs.data_end = rs.buffer_start + offset + got;
+        return got;
+      } catch (const std::system_error&) {
+        read_rest(wide);  // without the thread, all of it here
+        got = a.got;
       }
-      if (line_table.zero_free && (((offset + got) & 1) != 0 || holds_zero(at + got, n, wide))) {
-        line_table.zero_free = false;
-      }
-      got += n;
-      if (n < piece) break;  // the end of the input
     }
   }
-  rs.last_read = got;
-  progress_add(got);
-  int64_t end = offset + got;
-  rs.data_end = rs.buffer_start + end;
-  if (wide) {
-    // A final odd byte is read as a unit whose high byte is zero, and the
-    // zero unit follows it (the buffer has room for both, see open_input).
-    int64_t stop = ((end + 1) & ~int64_t{1}) + 2;
-    std::memset(rs.buffer_start + end, 0, static_cast<size_t>(stop - end));
-  } else {
-    rs.buffer_start[end] = 0;
-  }
+  end_fill(offset, got, wide);
   return got;
+}
+
+// Where the lines have been recorded up to the end of the data read so far:
+// waits for the next piece of a fill that is still being read, and ends
+// the fill once no more comes. False when no fill was being read.
+bool more_arrived(bool wide) {
+  ReadAhead& a = ahead();
+  if (!a.thread.joinable()) return false;
+  ReaderState& rs = reader_state;
+  const int64_t seen = rs.data_end - (rs.buffer_start + a.offset);
+  int64_t got;
+  bool done;
+  {
+    std::unique_lock<std::mutex> hold(a.lock);
+    a.wake.wait(hold, [&a, seen] { return a.got > seen || a.done; });
+    got = a.got;
+    done = a.done;
+  }
+  if (!done) {
+    rs.data_end = rs.buffer_start + a.offset + got;
+    return true;
+  }
+  a.thread.join();
+  end_fill(a.offset, got, wide);
+  return true;
 }
 
 bool open_input(const char* input_path, bool wide) {
@@ -251,6 +353,13 @@ int build_run(const char* input_path, bool wide) {
       next = lf + unit;
       consumed = next - start;
       break;
+    }
+    // More of the fill is on its way: the search goes on where it ended.
+    // Pieces hold whole units, so no unit is split at that place.
+    char* searched = rs.data_end;
+    if (more_arrived(wide)) {
+      scan = searched;
+      continue;
     }
     int64_t piece = rs.data_end - start;
     if (piece >= sort_job.remaining_bytes) {

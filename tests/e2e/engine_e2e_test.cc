@@ -195,5 +195,72 @@ TEST_F(EngineEndToEnd, LongestLineSortsOneByteMoreFails) {
   EXPECT_TRUE(list_dir(work_.path()).empty());
 }
 
+// Each byte as a unit of its own: lines whose unit order is their byte
+// order.
+std::string widened(const std::string& bytes) {
+  std::string units;
+  for (char c : bytes) {
+    units += c;
+    units += '\0';
+  }
+  return units;
+}
+
+// An input of several read pieces, the rest of the buffer read by a thread
+// of its own while the lines are recorded: lines straddle the pieces, a
+// read that fails halfway loses nothing (the next read takes it up), and
+// a line too long ends the job while the reading goes on.
+TEST_F(EngineEndToEnd, InputReadAheadInPieces) {
+  std::mt19937 rng(5);
+  Lines lines;
+  std::string input;
+  // Pieces are 4 MB: a LF ends the first piece, and the end of the second
+  // falls between a CR and its LF (in wide text, the pieces' ends meet
+  // the same line ends at twice the offsets).
+  const size_t line_feeds[] = {(4u << 20) - 1, (8u << 20)};
+  for (size_t at : line_feeds) {
+    while (input.size() + 200 < at) {
+      std::string line = random_line(&rng) + std::to_string(rng());
+      lines.push_back(line);
+      input += line + "\r\n";
+    }
+    std::string filler(at - input.size() - 1, 'f');
+    lines.push_back(filler);
+    input += filler + "\r\n";
+    ASSERT_EQ(input[at], '\n');
+  }
+  while (input.size() < (13u << 20)) {
+    std::string line = random_line(&rng) + std::to_string(rng());
+    lines.push_back(line);
+    input += line + "\r\n";
+  }
+  const std::string expected = sorted_by_sort(lines);
+  for (bool wide : {false, true}) {
+    const std::string text = wide ? widened(input) : input;
+    const std::string want = wide ? widened(expected) : expected;
+    ProgramResult r = quarnel(text, wide ? std::vector<std::string>{"/W"} : std::vector<std::string>{});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(same_bytes(output(), want)) << r.err;
+    // Reads 1 to 3 look at the input's start, 4 is the first piece; the
+    // reading thread makes 5 and on.
+    for (const char* fault : {"Quarnel:read:5:EIO", "Quarnel:read:7:EIO"}) {
+      std::vector<std::string> argv = {built_program("Quarnel"), dir_.file("in.txt"),
+                                       dir_.file("out.txt"), "/T", work_.path()};
+      if (wide) argv.push_back("/W");
+      r = run_program(argv, {"LC_ALL=C", std::string("QUARNEL_FAULT=") + fault});
+      ASSERT_EQ(r.exit_code, 0) << fault << "\n" << r.err;
+      EXPECT_TRUE(same_bytes(output(), want)) << fault << "\n" << r.err;
+      EXPECT_TRUE(list_dir(work_.path()).empty()) << fault;
+    }
+  }
+  write_file(dir_.file("out.txt"), "before");
+  ProgramResult r = quarnel(std::string(70000, 'x') + "\r\n" + input);
+  EXPECT_EQ(r.exit_code, 255);
+  EXPECT_NE(r.err.find(to_cp932("最大レコード長[65535]を越えています")), std::string::npos)
+      << r.err;
+  EXPECT_EQ(output(), "before");
+  EXPECT_TRUE(list_dir(work_.path()).empty());
+}
+
 }  // namespace
 }  // namespace quarnel::testing
