@@ -428,8 +428,11 @@ TEST_F(StoppedJob, KilledJobTakesItsMergeProgramAlong) {
 TEST_F(SafetyEndToEnd, FoldersOfKilledJobsAreRemovedByTheNextJob) {
   // A job killed outright leaves its folder; the next job in the same work
   // folder removes it. A folder whose lock is held, and folders that are
-  // not ours, stay.
-  write_file(file("in.txt"), large_data().input);
+  // not ours, stay. The job is long enough that its runs are seen before
+  // it ends, however fast it is.
+  std::string input;
+  for (int i = 0; i < 20; ++i) input += large_data().input;
+  write_file(file("in.txt"), input);
   ProgramResult r = run_program(
       {"/bin/sh", "-c",
        "\"$0\" \"$1\" \"$2\" /T \"$3\" /M 1 >/dev/null 2>&1 & pid=$!; n=0; "
