@@ -92,13 +92,21 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
   on_threads(threads, [&](int32_t t) {
     int32_t first, last;
     piece_of(count, threads, t, &first, &last);
+    // Gathered in locals and stored once: the threads' slots share a cache
+    // line, which a store per line would pass back and forth between them.
+    uintptr_t low = UINTPTR_MAX;
+    uintptr_t high = 0;
+    bool rose = true;
     for (int32_t i = first; i < last; ++i) {
       const char* p = starts[i];
-      if (i > 0 && starts[i - 1] >= p) rising.store(false, std::memory_order_relaxed);
+      if (i > 0 && starts[i - 1] >= p) rose = false;
       uintptr_t at = reinterpret_cast<uintptr_t>(p);
-      lows[t] = std::min(lows[t], at);
-      highs[t] = std::max(highs[t], at);
+      low = std::min(low, at);
+      high = std::max(high, at);
     }
+    lows[t] = low;
+    highs[t] = high;
+    if (!rose) rising.store(false, std::memory_order_relaxed);
   });
   // Lines one after the other, as a buffer holds them, with nothing but
   // line ends between them: then a zero for each line, and no more, means
