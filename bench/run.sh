@@ -1,8 +1,8 @@
 #!/bin/bash
 # Sorts the same generated Shift_JIS records with Quarnel and with a peer
-# on the same machine, alternately (each going first in every other pair),
-# and prints a table of median wall times, ratios and peak memory, one row
-# per case:
+# on the same machine, alternately (each going first in every other pair,
+# each starting with no output left), and prints a table of median wall
+# times, ratios and peak memory, one row per case:
 #
 #   whole     whole lines in memory          LC_ALL=C sort
 #   fold      whole lines, /I                LC_ALL=C sort -f
@@ -192,22 +192,30 @@ bench_case() {
   echo "== $name ($input_bytes bytes): Quarnel ${qcmd[*]:2}  vs  $peer_label"
   echo "   load before: $(cut -d' ' -f1-3 /proc/loadavg)"
   local qt=() qm=() st=() t m i
+  # Every timed run starts with neither output on the machine: an output
+  # left in the page cache would make the next program find its memory
+  # fresh from the host, whichever it is. Which of the two goes first
+  # alternates all the same. A last, untimed pair makes the outputs that
+  # are checked.
   for ((i = 1; i <= runs; i++)); do
     rm -f "$qout" "$sout"
-    # Which of the two goes first alternates, so that neither always meets
-    # the memory the other has just given back.
     if ((i % 2 == 0)); then
       read -r t m < <(LC_ALL=C TMPDIR="$work" measure "${scmd[@]}")
       st+=("$t")
+      rm -f "$sout"
     fi
     read -r t m < <(LC_ALL=C measure "${qcmd[@]}")
     qt+=("$t"); qm+=("$m")
+    rm -f "$qout"
     if ((i % 2 == 1)); then
       read -r t m < <(LC_ALL=C TMPDIR="$work" measure "${scmd[@]}")
       st+=("$t")
+      rm -f "$sout"
     fi
     echo "   run $i: Quarnel ${qt[-1]} s ${qm[-1]} KB, peer ${st[-1]} s"
   done
+  LC_ALL=C measure "${qcmd[@]}" >/dev/null
+  LC_ALL=C TMPDIR="$work" measure "${scmd[@]}" >/dev/null
   check_case "$name" "$qout" "$sout"
   [ -z "$(ls -A "$work")" ] || fail "WORK FOLDER NOT EMPTY ($name)"
   local load_after qmed smed qmem

@@ -114,9 +114,6 @@ int move_file(const std::string& from, const std::string& to);
 int64_t file_size(const std::string& path);
 // Available physical memory in bytes, or -1.
 int64_t available_memory();
-// Asks the system to back a large buffer that is about to be filled with
-// large pages (fewer page faults); a hint, without a result.
-void advise_large_pages(void* start, int64_t bytes);
 // Gives the pages of a buffer their memory now, on the calling thread, so
 // that another thread filling them later only copies; their contents do
 // not change. A hint, without a result.

@@ -463,15 +463,6 @@ int64_t file_size(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
-void advise_large_pages(void* start, int64_t bytes) {
-  // madvise wants a page-aligned start; the pages before it stay as they are.
-  const uintptr_t huge = 2u << 20;
-  uintptr_t first = (reinterpret_cast<uintptr_t>(start) + huge - 1) & ~(huge - 1);
-  uintptr_t end = reinterpret_cast<uintptr_t>(start) + static_cast<uintptr_t>(bytes);
-  if (bytes <= 0 || end <= first + huge) return;
-  madvise(reinterpret_cast<void*>(first), (end - first) & ~(huge - 1), MADV_HUGEPAGE);
-}
-
 void prefault_pages(void* start, int64_t bytes) {
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23

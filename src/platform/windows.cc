@@ -458,10 +458,6 @@ int64_t available_memory() {
   return static_cast<int64_t>(status.ullAvailPhys);
 }
 
-void advise_large_pages(void*, int64_t) {
-  // Large pages need a privilege that a batch job does not hold.
-}
-
 void prefault_pages(void*, int64_t) {
   // The pages fault in as the reader fills them.
 }

@@ -280,7 +280,10 @@ bool open_input(const char* input_path, bool wide) {
     stop_failed(msg::kNoMemory, nullptr);
     return false;
   }
-  platform::advise_large_pages(rs.buffer_start, rs.buffer_capacity);
+  // The buffer keeps the system's usual pages. Large ones would make the
+  // system gather free memory into 2 MB pieces at the first touch, which
+  // costs far more than it saves once other programs have used the
+  // machine's memory.
   int fd = platform::open_read(input_path);
   if (fd < 0) {
     stop_failed(msg::kNotFound, input_path);
@@ -450,9 +453,6 @@ int grow_line_table() {
     std::unique_ptr<char*[]> starts(new (std::nothrow) char*[n]);
     std::unique_ptr<int32_t[]> lengths(new (std::nothrow) int32_t[n]);
     if (!starts || !lengths) continue;
-    // Fewer, larger page faults as the table fills.
-    platform::advise_large_pages(starts.get(), static_cast<int64_t>(n * sizeof(char*)));
-    platform::advise_large_pages(lengths.get(), static_cast<int64_t>(n * sizeof(int32_t)));
     // Entries are written as lines are recorded; untouched pages of a
     // large table cost nothing.
     size_t used = static_cast<size_t>(t.last_line + 1);
