@@ -7,13 +7,9 @@
 #include "merge/merger.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "console/console.h"
@@ -22,6 +18,7 @@
 #include "merge/tolvinar_messages.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
+#include "sort/block_writer.h"
 #include "sort/compare.h"
 #include "text/ascii.h"
 #include "text/sjis.h"
@@ -85,12 +82,7 @@ struct OutputSink {
   // A full buffer is written by a thread of its own while the merge fills
   // the other; without the thread the merge writes it itself.
   std::unique_ptr<char[]> spare;
-  std::thread writer;
-  std::mutex lock;
-  std::condition_variable wake;
-  size_t handed = 0;  // bytes of spare to write, 0 when the writer is idle
-  bool stop = false;
-  bool write_failed = false;
+  BlockWriter writer;
 };
 
 struct Entry {
@@ -271,20 +263,8 @@ bool write_out(OutputSink* s, const char* data, size_t n) {
   return true;
 }
 
-void write_handed(OutputSink* s) {
-  std::unique_lock<std::mutex> hold(s->lock);
-  for (;;) {
-    s->wake.wait(hold, [s] { return s->handed > 0 || s->stop; });
-    if (s->handed == 0) return;
-    const size_t n = s->handed;
-    hold.unlock();
-    // After a failure the rest is not written: the output is failed.
-    bool ok = !s->write_failed && write_out(s, s->spare.get(), n);
-    hold.lock();
-    if (!ok) s->write_failed = true;
-    s->handed = 0;
-    s->wake.notify_all();
-  }
+bool write_block(void* sink, const char* data, size_t n) {
+  return write_out(static_cast<OutputSink*>(sink), data, n);
 }
 
 void report_write_failure(OutputSink* s) {
@@ -299,14 +279,7 @@ void report_write_failure(OutputSink* s) {
 // Waits until the writer has written what it was handed; false, reported
 // once, when any write failed.
 bool settle(OutputSink* s) {
-  if (s->writer.joinable()) {
-    std::unique_lock<std::mutex> hold(s->lock);
-    s->wake.wait(hold, [s] { return s->handed == 0; });
-    if (s->write_failed && !s->failed) {
-      hold.unlock();
-      report_write_failure(s);
-    }
-  }
+  if (!wait_for_block(&s->writer) && !s->failed) report_write_failure(s);
   return !s->failed;
 }
 
@@ -317,17 +290,13 @@ void flush(OutputSink* s) {
     s->used = 0;
     return;
   }
-  if (!s->writer.joinable()) {
+  if (!s->writer.running) {
     if (!write_out(s, s->buffer.get(), s->used)) report_write_failure(s);
     s->used = 0;
     return;
   }
   std::swap(s->buffer, s->spare);
-  {
-    std::lock_guard<std::mutex> hold(s->lock);
-    s->handed = s->used;
-  }
-  s->wake.notify_all();
+  hand_block(&s->writer, s->spare.get(), s->used);
   s->used = 0;
 }
 
@@ -336,14 +305,7 @@ void flush(OutputSink* s) {
 bool close_sink(OutputSink* s, bool merged) {
   if (merged) flush(s);
   bool ok = settle(s);
-  if (s->writer.joinable()) {
-    {
-      std::lock_guard<std::mutex> hold(s->lock);
-      s->stop = true;
-    }
-    s->wake.notify_all();
-    s->writer.join();
-  }
+  stop_block_writer(&s->writer);
   return ok;
 }
 
@@ -377,12 +339,8 @@ bool open_sink(OutputSink* s, int fd, const std::string& label, bool convert) {
   }
   // Without a second buffer or a thread, the merge writes for itself.
   s->spare.reset(new (std::nothrow) char[kOutputBufferSize]);
-  if (s->spare != nullptr) {
-    try {
-      s->writer = std::thread(write_handed, s);
-    } catch (const std::system_error&) {
-      s->spare.reset();
-    }
+  if (s->spare != nullptr && !start_block_writer(&s->writer, &write_block, s)) {
+    s->spare.reset();
   }
   return true;
 }

@@ -4,19 +4,16 @@
 #include "sort/output_file.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "console/console.h"
 #include "console/messages.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
+#include "sort/block_writer.h"
 #include "text/sjis.h"
 
 namespace quarnel {
@@ -40,80 +37,28 @@ constexpr int32_t kWriteOutSize = 1 << 20;
 // so that the memory touched stays the same.
 constexpr int32_t kOverlapFrom = 4 << 20;
 
-struct PieceWriter {
-  std::mutex lock;
-  std::condition_variable wake;
-  std::thread thread;
-  bool running = false;
-  bool quit = false;
-  const char* data = nullptr;  // the piece handed over; null once written
-  int32_t size = 0;
-  int32_t descriptor = -1;
-  bool failed = false;  // a piece could not be written; told once
-};
-
 // The thread lives from a file's first full piece to the file's close, so
 // that none is left behind (nor copied into a forked child) between files.
 // The record itself is never freed: a process that ends with a file open
 // must not stop on a thread it still owns.
-PieceWriter* writer = nullptr;
+BlockWriter* writer = nullptr;
 
-void write_pieces(PieceWriter* w) {
-  std::unique_lock<std::mutex> hold(w->lock);
-  for (;;) {
-    w->wake.wait(hold, [w] { return w->data != nullptr || w->quit; });
-    if (w->data == nullptr) return;
-    const char* data = w->data;
-    const int32_t size = w->size;
-    const int32_t descriptor = w->descriptor;
-    hold.unlock();
-    const bool written = platform::write_fd(descriptor, data, size) == size;
-    hold.lock();
-    if (!written) w->failed = true;
-    w->data = nullptr;
-    w->wake.notify_all();
-  }
+bool write_piece(void*, const char* data, size_t size) {
+  const int64_t n = static_cast<int64_t>(size);
+  return platform::write_fd(output_file.descriptor, data, n) == n;
 }
 
 bool start_writer() {
-  if (writer == nullptr) writer = new (std::nothrow) PieceWriter;
-  if (writer == nullptr) return false;
-  if (writer->running) return true;
-  try {
-    writer->quit = false;
-    writer->thread = std::thread(write_pieces, writer);
-  } catch (const std::system_error&) {
-    return false;  // the pieces are written in place
-  }
-  writer->running = true;
-  return true;
+  if (writer == nullptr) writer = new (std::nothrow) BlockWriter;
+  return writer != nullptr && start_block_writer(writer, &write_piece, nullptr);
 }
 
 // Waits until the piece handed over is in the file; false (once) when a
 // piece could not be written.
-bool wait_for_writer() {
-  if (writer == nullptr || !writer->running) return true;
-  std::unique_lock<std::mutex> hold(writer->lock);
-  writer->wake.wait(hold, [] { return writer->data == nullptr; });
-  const bool ok = !writer->failed;
-  writer->failed = false;
-  return ok;
-}
+bool wait_for_writer() { return writer == nullptr || wait_for_block(writer); }
 
 // Ends the thread once its piece is written; false as wait_for_writer.
-bool stop_writer() {
-  const bool ok = wait_for_writer();
-  if (writer != nullptr && writer->running) {
-    {
-      std::lock_guard<std::mutex> hold(writer->lock);
-      writer->quit = true;
-    }
-    writer->wake.notify_all();
-    writer->thread.join();
-    writer->running = false;
-  }
-  return ok;
-}
+bool stop_writer() { return writer == nullptr || stop_block_writer(writer); }
 
 bool overlapped() { return output_file.capacity >= kOverlapFrom; }
 
@@ -145,13 +90,7 @@ bool flush_buffered() {
   if (overlapped() && start_writer()) {
     // The other half is free again once its piece is written.
     if (!wait_for_writer()) return false;
-    {
-      std::lock_guard<std::mutex> hold(writer->lock);
-      writer->data = piece;
-      writer->size = f.used;
-      writer->descriptor = f.descriptor;
-    }
-    writer->wake.notify_all();
+    hand_block(writer, piece, static_cast<size_t>(f.used));
     f.piece_start = f.piece_start == 0 ? f.capacity / 2 : 0;
     f.used = 0;
     return true;
