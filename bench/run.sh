@@ -52,6 +52,7 @@ cmake -S "$root" -B "$root/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release >/
 cmake --build "$root/build-release" -j2 --target Quarnel Tolvinar >/dev/null
 quarnel="$root/build-release/Quarnel"
 g++ -O2 -o "$data/gen_records" "$here/gen_records.cc"
+g++ -O2 -o "$data/measure_tree" "$here/measure_tree.cc"
 
 # input_for SIZE KIND: the generated file (kept between runs).
 input_for() {
@@ -78,40 +79,16 @@ wide_for() {
   echo "$file"
 }
 
-# Resident kilobytes of a process and all its descendants (Quarnel and
-# its merge program count together).
-tree_rss() {
-  local pid=$1 total=0 key value rest child
-  if [ -r "/proc/$pid/status" ]; then
-    while read -r key value rest; do
-      if [ "$key" = "VmRSS:" ]; then total=$value; break; fi
-    done < "/proc/$pid/status" 2>/dev/null || true
-  fi
-  for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
-    total=$((total + $(tree_rss "$child")))
-  done
-  echo "$total"
-}
-
-# Runs a command, sampling its process tree every 20 ms; prints
+# Runs a command, sampling the resident memory of it and all its
+# descendants (Quarnel and its merge program count together); prints
 # "seconds peak_kb".
 measure() {
-  local start end peak=0 now pid
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>"$data/stderr.log" &
-  pid=$!
-  while kill -0 "$pid" 2>/dev/null; do
-    now=$(tree_rss "$pid")
-    [ "$now" -gt "$peak" ] && peak=$now
-    sleep 0.02
-  done
-  if ! wait "$pid"; then
+  if ! "$data/measure_tree" "$data/measure.out" "$@" >/dev/null 2>"$data/stderr.log"; then
     echo "bench: failed: $*" >&2
     cat "$data/stderr.log" >&2
     exit 1
   fi
-  end=$(date +%s.%N)
-  awk -v s="$start" -v e="$end" -v kb="$peak" 'BEGIN { printf "%.2f %d\n", e - s, kb }'
+  cat "$data/measure.out"
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
