@@ -218,6 +218,62 @@ TEST(MergeRuns, WideRunsWithAndWithoutTheMark) {
   }
 }
 
+// Lines that agree in their first 6 to 18 characters, so that the
+// comparison is decided just before, at and behind the 8th and 16th, some
+// with a zero there (the comparison ends at it: the run number decides).
+TEST(MergeRuns, LinesAgreeingAroundTheirFirstSixteenCharacters) {
+  std::mt19937 rng(5);
+  auto line_of = [&rng](const std::string& letters) {
+    std::string line(6 + rng() % 13, 'k');
+    for (int i = 0; i < 3; ++i) line[rng() % line.size()] = 'K';
+    int tail = static_cast<int>(rng() % 4);
+    for (int i = 0; i < tail; ++i) line += letters[rng() % letters.size()];
+    if (rng() % 8 == 0) line[rng() % line.size()] = '\0';
+    return line;
+  };
+  for (bool ignore_case : {false, true}) {
+    TempDir dir;
+    set_narrow(ignore_case);
+    std::vector<Lines> runs(7);
+    for (Lines& run : runs) {
+      for (int i = 0; i < 150; ++i) run.push_back(line_of("kKz\x83"));
+      sort_run(&run);
+    }
+    std::vector<std::string> contents;
+    for (const Lines& r : runs) contents.push_back(narrow_file(r));
+    ASSERT_EQ(merge_into_file(write_runs(dir, contents), dir.file("out")), kMergeOk);
+    EXPECT_EQ(read_file(dir.file("out")), narrow_file(expected_narrow(runs)))
+        << "ignore case " << ignore_case;
+  }
+  // Wide: the same lines as units, with 0x4B00 above and 0x006B below 'k'
+  // in one of the two bytes only.
+  TempDir dir;
+  set_wide(false);
+  auto less = [](const std::u16string& a, const std::u16string& b) {
+    return compare_wide(reinterpret_cast<const uint16_t*>(a.c_str()),
+                        static_cast<int32_t>(a.size()),
+                        reinterpret_cast<const uint16_t*>(b.c_str()),
+                        static_cast<int32_t>(b.size())) < 0;
+  };
+  std::vector<std::vector<std::u16string>> runs(5);
+  std::vector<std::u16string> all;
+  std::vector<std::string> contents;
+  for (auto& run : runs) {
+    for (int i = 0; i < 150; ++i) {
+      std::string narrow = line_of("kKz");
+      std::u16string line;
+      for (char c : narrow) line += c == 'z' ? char16_t{0x4B00} : char16_t(c);
+      run.push_back(line);
+    }
+    std::stable_sort(run.begin(), run.end(), less);
+    all.insert(all.end(), run.begin(), run.end());
+    contents.push_back(wide_file(run, false));
+  }
+  std::stable_sort(all.begin(), all.end(), less);
+  ASSERT_EQ(merge_into_file(write_runs(dir, contents), dir.file("out")), kMergeOk);
+  EXPECT_EQ(read_file(dir.file("out")), wide_file(all, false));
+}
+
 TEST(MergeRuns, KeyModeFollowsTheSortConditions) {
   TempDir dir;
   set_narrow(false);
