@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "sort/job_folder.h"
 #include "sort/memory_plan.h"
+#include "sort/output_file.h"
 #include "sort/run_builder.h"
 #include "sort/run_files.h"
 
@@ -136,6 +137,8 @@ int sort_and_place() {
                  sort_job.to_stdout == 1);
   while (sort_job.build_run(sort_job.input_path.c_str(), 1) > 0) {
   }
+  // The last run still being written, when reading stopped on an error.
+  settle_output_file();
   // The merge program keeps a line of its own.
   progress_stop();
   release_sort_buffers();

@@ -60,7 +60,9 @@ bool wait_for_writer() { return writer == nullptr || wait_for_block(writer); }
 // Ends the thread once its piece is written; false as wait_for_writer.
 bool stop_writer() { return writer == nullptr || stop_block_writer(writer); }
 
-bool overlapped() { return output_file.capacity >= kOverlapFrom; }
+bool overlapped() {
+  return output_file.capacity >= kOverlapFrom && !output_file.whole;
+}
 
 // The bytes one piece may take: its half, or the whole buffer.
 int64_t piece_room() {
@@ -87,6 +89,13 @@ bool flush_buffered() {
   OutputFile& f = output_file;
   if (f.used == 0) return true;
   char* piece = f.buffer.get() + f.piece_start;
+  if (f.whole) {
+    // Started in begin_whole_file; the piece is the file's last.
+    hand_block(writer, piece, static_cast<size_t>(f.used));
+    f.used = 0;
+    f.close_pending = true;
+    return true;
+  }
   if (overlapped() && start_writer()) {
     // The other half is free again once its piece is written.
     if (!wait_for_writer()) return false;
@@ -105,7 +114,23 @@ bool flush_buffered() {
 
 // The bytes after which a piece is written out.
 int32_t piece_limit() {
+  if (output_file.whole) return output_file.capacity - 1;
   return overlapped() ? kWriteOutSize / 2 : kWriteOutSize;
+}
+
+// Ends the writing of a file begun whole: its piece written and the file
+// closed, each checked.
+void finish_pending_close() {
+  OutputFile& f = output_file;
+  if (!f.close_pending) return;
+  f.close_pending = false;
+  bool ok = stop_writer();
+  // A delayed write error (a full disk on some file systems) shows up
+  // only at the close.
+  if (platform::close_fd(f.descriptor) != 0) ok = false;
+  if (!ok) report_and_fail(msg::kDiskFull, nullptr);
+  f.descriptor = 0;
+  f.whole = false;
 }
 
 // Appends when the piece leaves room in its part of the buffer; else
@@ -126,12 +151,19 @@ bool put(const void* data, int32_t length) {
 }  // namespace
 
 OutputFile* open_output_file(const char* path) {
-  // A piece still on its way belongs to the file that was open.
-  if (!stop_writer()) report_and_fail(msg::kDiskFull, nullptr);
-  if (file_is_open()) platform::close_fd(output_file.descriptor);
+  // The file before, begun whole, is finished first; its buffer serves
+  // the new one.
+  const bool reuse = output_file.close_pending;
+  if (reuse) {
+    finish_pending_close();
+  } else {
+    // A piece still on its way belongs to the file that was open.
+    if (!stop_writer()) report_and_fail(msg::kDiskFull, nullptr);
+    if (file_is_open()) platform::close_fd(output_file.descriptor);
+    output_file.buffer.reset();
+    output_file.capacity = 0;
+  }
   output_file.descriptor = 0;
-  output_file.buffer.reset();
-  output_file.capacity = 0;
   output_file.used = 0;
   output_file.piece_start = 0;
 
@@ -147,6 +179,7 @@ OutputFile* open_output_file(const char* path) {
     return nullptr;
   }
   output_file.descriptor = fd;
+  if (output_file.buffer != nullptr) return &output_file;
 
   // Pages of the buffer that are never touched cost no memory, so the
   // large buffer is cheap for a small file.
@@ -218,8 +251,27 @@ void append_line_end(const void* bytes, int32_t count) {
   if (!put(bytes, count)) report_and_fail(msg::kDiskFull, nullptr);
 }
 
+bool begin_whole_file(int64_t bytes) {
+  OutputFile& f = output_file;
+  if (!file_is_open() || f.whole || f.piece_start != 0 ||
+      f.used + bytes >= f.capacity || !wait_for_writer() || !start_writer()) {
+    return false;
+  }
+  f.whole = true;
+  return true;
+}
+
 void close_output_file() {
   OutputFile& f = output_file;
+  if (f.whole && file_is_open()) {
+    if (!flush_buffered()) report_and_fail(msg::kDiskFull, nullptr);
+    if (f.close_pending) {
+      needs_open = true;
+      return;
+    }
+    // Nothing was left to hand over: closed here as any other file.
+    f.whole = false;
+  }
   // The last piece, and the one the writer may still hold, reach the file
   // before it is closed.
   bool written = flush_buffered();
@@ -238,6 +290,15 @@ void close_output_file() {
   f.buffer.reset();
   f.capacity = 0;
   needs_open = true;
+}
+
+void settle_output_file() {
+  if (!output_file.close_pending) return;
+  finish_pending_close();
+  output_file.buffer.reset();
+  output_file.capacity = 0;
+  output_file.used = 0;
+  output_file.piece_start = 0;
 }
 
 void make_directories(const char* directory) {

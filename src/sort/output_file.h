@@ -19,6 +19,11 @@ struct OutputFile {
   // Where that piece starts: 0, or half the capacity while full pieces are
   // written by a thread of their own.
   int32_t piece_start = 0;
+  // The file's bytes are gathered as one piece, which the thread writes
+  // after close_output_file returns (see begin_whole_file).
+  bool whole = false;
+  // That piece is on its way: the file is still open, the buffer in use.
+  bool close_pending = false;
 };
 
 extern OutputFile output_file;
@@ -48,9 +53,19 @@ void piece_added(int32_t length);
 // Buffers a line end behind the last write; nothing when no file is open.
 // A failed write is reported and fails the job.
 void append_line_end(const void* bytes, int32_t count);
+// Asks for the open file's next bytes, bytes in all, to be gathered as
+// one piece, so that the file is written while the caller goes on with
+// other work once it is closed. False, with nothing changed, when the
+// piece would not fit the buffer or no thread can write it.
+bool begin_whole_file(int64_t bytes);
 // Writes what is buffered and closes the file; a failure of either is
-// reported and fails the job. The next write opens its path again.
+// reported and fails the job. The next write opens its path again. A file
+// begun whole is handed to the writer thread and closed later, by the
+// next open or by settle_output_file.
 void close_output_file();
+// Waits for a file still being written, closes it and gives back the
+// buffer; a failure is reported and fails the job.
+void settle_output_file();
 // Makes every missing folder of the path; stops quietly at the first it
 // cannot make (the open that follows then reports).
 void make_directories(const char* directory);

@@ -78,6 +78,8 @@ void help_gather(GatherHelper* h) {
 
 // Runs of fewer lines are copied by the calling thread alone.
 constexpr int32_t kHelpFrom = 50000;
+// The largest run gathered whole.
+constexpr int64_t kWholeRunLimit = int64_t{128} << 20;
 
 // Every line's bytes (or units), then its line end, a piece of the output
 // buffer at a time; stops at the first failed write.
@@ -106,10 +108,18 @@ int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
   }
   char* const* starts = line_table.line_starts.get();
   const int32_t* lengths = line_table.line_lengths.get();
-  const int64_t limit = piece_size();
   auto bytes_of = [&](int32_t i) {
     return int64_t{lengths[i]} * unit_size + line_end_size;
   };
+  // With more input to come, a run of modest size is gathered whole and
+  // written while the next one is read and sorted; its buffer is about
+  // the size of the sort buffer, which bounds the memory it adds.
+  if (sort_job.remaining_bytes > 0) {
+    int64_t total = 0;
+    for (int32_t i = 0; i < line_count && total <= kWholeRunLimit; ++i) total += bytes_of(i);
+    if (total <= kWholeRunLimit) begin_whole_file(total);
+  }
+  const int64_t limit = piece_size();
   int32_t i = 0;
   while (i < line_count) {
     int64_t bytes = 0;
