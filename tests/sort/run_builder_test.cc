@@ -244,6 +244,9 @@ TEST_F(RunBuilderTest, ZerosReadAreNotedForTheStringSort) {
       {utf16(std::u16string(u"a\0b\n", 4)), true, false},
       {utf16(across + u"\n" + across + u"\n"), true, true},
       {utf16(across + std::u16string(1, u'\0') + u"\n"), true, false},
+      // A zero unit among the first 64 bytes, looked at 32 at a time.
+      {utf16(across.substr(0, 9) + std::u16string(1, u'\0') + across + u"\n"), true, false},
+      {utf16(across.substr(0, 31) + std::u16string(1, u'\0') + across + u"\n"), true, false},
       {utf16(u"b\n") + "a", true, true},
       {utf16(u"b\n") + std::string(1, '\0'), true, false},
   };
