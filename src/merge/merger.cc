@@ -30,7 +30,10 @@ namespace {
 // Small enough that a few hundred runs share the read budget in one pass
 // (a longer line makes its buffer grow).
 constexpr int64_t kSmallestRunBuffer = int64_t{128} << 10;
-constexpr int64_t kLargestRunBuffer = int64_t{4} << 20;
+// Small enough that the bytes read are mostly still in the processor's
+// cache when the merge reaches them (4 MB buffers made a 16-run merge 5%
+// slower), large enough to read a disk in long pieces.
+constexpr int64_t kLargestRunBuffer = int64_t{256} << 10;
 // The bytes read from a spent run are given back in whole pieces of this
 // size (a multiple of every page and block size in use).
 constexpr int64_t kReleaseStep = int64_t{64} << 10;
