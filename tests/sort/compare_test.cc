@@ -109,7 +109,9 @@ TEST_F(CompareTest, PrefixFormAgreesWithTheComparers) {
       "abcdefgh_", "abcdefghZ",  "\x83\x41",   "\x83\x60",  "\xFF\xFF",
       std::string("abc\0def", 7), std::string("abc\0deg", 7),
       std::string("abcdefgh\0a", 10), std::string("abcdefgh\0b", 10),
-      std::string("\0", 1),       "abcdefghijklmnopq", "abcdefghijklmnopQ"};
+      std::string("\0", 1),       "abcdefghijklmnopq", "abcdefghijklmnopQ",
+      std::string("abc\0defghij", 11), std::string("abc\0defghik", 11),
+      std::string("\0bcdefghij", 10)};
   for (int fold = 0; fold < 2; ++fold) {
     sort_job.line_comparer = fold ? &strcmp_nocase : &::strcmp;
     for (const std::string& a : lines) {
@@ -122,7 +124,9 @@ TEST_F(CompareTest, PrefixFormAgreesWithTheComparers) {
   std::vector<std::u16string> wide_lines = {
       u"",     u"a",     u"abc",    u"abcd",   u"abcde", u"abcdf",
       u"abcD", u"\xFF21", units({0xD83D, 0xDE00}), std::u16string(u"ab\0c", 4),
-      std::u16string(u"ab\0d", 4), std::u16string(u"abcd\0e", 6)};
+      std::u16string(u"ab\0d", 4), std::u16string(u"abcd\0e", 6),
+      std::u16string(u"\0bcde", 5), std::u16string(u"\0bcdf", 5),
+      units({0x4100, 0x0041, 0x4100, 0x0041, 0x41}), units({0x4100, 0x0041, 0x4100, 0x0041, 0x42})};
   for (const auto& a : wide_lines) {
     for (const auto& b : wide_lines) {
       ASSERT_EQ(by_prefix_wide(a, b), wide(a, b));
