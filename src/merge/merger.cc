@@ -7,9 +7,13 @@
 #include "merge/merger.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "console/console.h"
@@ -39,6 +43,10 @@ constexpr int64_t kLargestRunBuffer = int64_t{256} << 10;
 constexpr int64_t kReleaseStep = int64_t{64} << 10;
 // Room behind a buffer's data for the zero that ends its last line.
 constexpr size_t kSlack = 8;
+// A piece read ahead lies this far into its buffer, so that the unread
+// end of the piece before (the start of a line) can be put in front of
+// it; a longer end makes the run go back to reading for itself.
+constexpr size_t kHeadRoom = size_t{64} << 10;
 // A multiple of the chunk in which wide text is converted for standard
 // output, so that the chunks fall where a copy of the file would cut them.
 constexpr size_t kStdoutChunk = 16384;
@@ -54,6 +62,8 @@ constexpr const char* kResultFolderPrefix = ".tolvinar-";
 const char kNarrowLineEnd[2] = {'\r', '\n'};
 const char kWideLineEnd[4] = {'\r', '\0', '\n', '\0'};
 const char kMark[2] = {'\xFF', '\xFE'};
+
+struct ReadingThread;
 
 struct RunReader {
   std::string path;
@@ -73,6 +83,27 @@ struct RunReader {
   // Its first 16 bytes (8 units) as two numbers, when whole lines are
   // merged: runs' heads often agree in their first 8 (customer codes).
   uint64_t prefix[2] = {0, 0};
+  // The next piece of the file, read by the merge's reading thread into
+  // a buffer of its own (kHeadRoom bytes in) while the merge works
+  // through this one; null while the run reads for itself.
+  std::unique_ptr<char[]> ahead;
+  ReadingThread* reading = nullptr;
+  bool ahead_asked = false;  // a read is on its way
+  // Guarded by the reading thread's lock: the read is done, with got
+  // bytes (0 at the end, -1 on an error).
+  bool ahead_done = false;
+  int64_t ahead_got = 0;
+};
+
+// Reads the pieces asked for, one run at a time, in the order asked.
+struct ReadingThread {
+  std::thread thread;
+  std::mutex lock;
+  std::condition_variable wake;  // a request, or the end
+  std::condition_variable done;  // a piece delivered
+  std::vector<RunReader*> requests;
+  bool quit = false;
+  bool running = false;
 };
 
 struct OutputSink {
@@ -128,6 +159,80 @@ void close_reader(RunReader* r) {
   r->buffer.reset();
 }
 
+// Reads up to n bytes of the run's file to dest: the count, 0 at the end,
+// -1 on an error. The bytes read from a spent run are given back.
+int64_t read_run(RunReader* r, char* dest, int64_t n) {
+  int64_t got = platform::read_fd(r->fd, dest, n);
+  if (got <= 0) return got;
+  r->read_to += got;
+  // Whole steps only, so that no page is cleared in part.
+  const int64_t spent = r->read_to & ~(kReleaseStep - 1);
+  if (r->release && spent > r->released) {
+    platform::release_bytes(r->path, r->released, spent - r->released);
+    r->released = spent;
+  }
+  progress_add(got);
+  return got;
+}
+
+void read_ahead_loop(ReadingThread* t) {
+  std::unique_lock<std::mutex> hold(t->lock);
+  for (;;) {
+    t->wake.wait(hold, [t] { return !t->requests.empty() || t->quit; });
+    if (t->requests.empty()) return;
+    RunReader* r = t->requests.front();
+    t->requests.erase(t->requests.begin());
+    hold.unlock();
+    const int64_t got = read_run(r, r->ahead.get() + kHeadRoom,
+                                 static_cast<int64_t>(r->capacity));
+    hold.lock();
+    r->ahead_got = got;
+    r->ahead_done = true;
+    t->done.notify_all();
+  }
+}
+
+bool start_reading_thread(ReadingThread* t) {
+  try {
+    t->thread = std::thread(read_ahead_loop, t);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  t->running = true;
+  return true;
+}
+
+// Waits for the reads on their way, so that no buffer or file is taken
+// from under the thread, and ends it.
+void stop_reading_thread(ReadingThread* t) {
+  if (!t->running) return;
+  {
+    std::lock_guard<std::mutex> hold(t->lock);
+    t->quit = true;
+  }
+  t->wake.notify_all();
+  t->thread.join();
+  t->running = false;
+}
+
+void ask_ahead(ReadingThread* t, RunReader* r) {
+  {
+    std::lock_guard<std::mutex> hold(t->lock);
+    r->ahead_done = false;
+    r->ahead_asked = true;
+    t->requests.push_back(r);
+  }
+  t->wake.notify_all();
+}
+
+// The piece read ahead: -1 on an error, 0 at the end, else its bytes.
+int64_t take_ahead(ReadingThread* t, RunReader* r) {
+  std::unique_lock<std::mutex> hold(t->lock);
+  t->done.wait(hold, [r] { return r->ahead_done; });
+  r->ahead_asked = false;
+  return r->ahead_got;
+}
+
 // Keeps the unread bytes at the buffer's start and reads behind them; the
 // buffer doubles when one line fills it. false after a reported failure.
 bool fill(RunReader* r) {
@@ -148,22 +253,59 @@ bool fill(RunReader* r) {
     r->capacity = grown;
     base = bigger;
   }
-  int64_t got = platform::read_fd(r->fd, base + r->end,
-                                  static_cast<int64_t>(r->capacity - r->end));
+  int64_t got = read_run(r, base + r->end, static_cast<int64_t>(r->capacity - r->end));
   if (got < 0) {
     report_error(tolvinar_msg::kRunUnreadable, r->path.c_str());
     return false;
   }
   if (got == 0) r->at_eof = true;
   r->end += static_cast<size_t>(got);
-  r->read_to += got;
-  // Whole steps only, so that no page is cleared in part.
-  const int64_t spent = r->read_to & ~(kReleaseStep - 1);
-  if (r->release && spent > r->released) {
-    platform::release_bytes(r->path, r->released, spent - r->released);
-    r->released = spent;
+  return true;
+}
+
+// fill for a run whose next piece is being read ahead: the unread end goes
+// in front of the new piece, the buffers change places, and the piece
+// after is asked for. A run whose unread end does not fit in front, or
+// whose reading could not go on ahead, reads for itself from then on.
+bool fill_ahead(ReadingThread* t, RunReader* r) {
+  const size_t keep = r->end - r->begin;
+  const int64_t got = take_ahead(t, r);
+  if (got < 0) {
+    report_error(tolvinar_msg::kRunUnreadable, r->path.c_str());
+    return false;
   }
-  progress_add(got);
+  char* piece = r->ahead.get() + kHeadRoom;
+  if (got == 0 || keep > kHeadRoom) {
+    // Back to reading for itself, the piece read put behind the unread
+    // bytes at the buffer's start, in a larger buffer where needed.
+    char* base = r->buffer.get();
+    if (r->begin > 0 && keep > 0) memmove(base, base + r->begin, keep);
+    r->begin = 0;
+    r->end = keep;
+    const size_t need = keep + static_cast<size_t>(got);
+    if (need > r->capacity) {
+      const size_t grown = std::max(need, r->capacity * 2);
+      char* bigger = new (std::nothrow) char[grown + kSlack];
+      if (bigger == nullptr) {
+        report_error(tolvinar_msg::kNoMemory, nullptr);
+        return false;
+      }
+      memcpy(bigger, base, keep);
+      r->buffer.reset(bigger);
+      r->capacity = grown;
+      base = bigger;
+    }
+    memcpy(base + keep, piece, static_cast<size_t>(got));
+    r->end = need;
+    if (got == 0) r->at_eof = true;
+    r->ahead.reset();
+    return true;
+  }
+  memcpy(piece - keep, r->buffer.get() + r->begin, keep);
+  std::swap(r->buffer, r->ahead);
+  r->begin = kHeadRoom - keep;
+  r->end = kHeadRoom + static_cast<size_t>(got);
+  ask_ahead(t, r);
   return true;
 }
 
@@ -235,7 +377,7 @@ int advance(RunReader* r, const Mode& mode) {
       next = stop;
       r->end = stop;
     } else {
-      if (!fill(r)) return -1;
+      if (!(r->ahead != nullptr ? fill_ahead(r->reading, r) : fill(r))) return -1;
       continue;
     }
     base[stop] = '\0';
@@ -249,8 +391,9 @@ int advance(RunReader* r, const Mode& mode) {
 }
 
 // release: the file is spent once read (see MergeSettings::spent_runs).
+// room: bytes more in front, for reading ahead later.
 bool open_reader(RunReader* r, const std::string& path, size_t capacity,
-                 bool release, const Mode& mode) {
+                 size_t room, bool release, const Mode& mode) {
   r->path = path;
   r->fd = platform::open_read(path);
   if (r->fd < 0) {
@@ -258,7 +401,7 @@ bool open_reader(RunReader* r, const std::string& path, size_t capacity,
     return false;
   }
   r->release = release;
-  r->buffer.reset(new (std::nothrow) char[capacity + kSlack]);
+  r->buffer.reset(new (std::nothrow) char[room + capacity + kSlack]);
   if (r->buffer == nullptr) {
     report_error(tolvinar_msg::kNoMemory, nullptr);
     return false;
@@ -456,12 +599,29 @@ bool merge_entries(const std::vector<Entry>& entries, size_t first,
   int64_t share = read_budget / static_cast<int64_t>(std::max<size_t>(count, 1));
   size_t capacity = static_cast<size_t>(
       std::clamp(share, kSmallestRunBuffer, kLargestRunBuffer));
+  // Where the budget gives each run room for a second buffer, the next
+  // piece of every run is read by a thread of its own while the merge
+  // works through the one before.
+  const bool read_ahead =
+      count >= 2 && share >= 2 * static_cast<int64_t>(kHeadRoom + capacity);
+  const size_t room = read_ahead ? kHeadRoom : 0;
   std::vector<RunReader> runs(count);
   bool ok = true;
   for (size_t i = 0; i < count && ok; ++i) {
     const Entry& e = entries[first + i];
-    ok = open_reader(&runs[i], e.path, capacity, e.intermediate || mode.spent_runs,
-                     mode);
+    ok = open_reader(&runs[i], e.path, capacity, room,
+                     e.intermediate || mode.spent_runs, mode);
+  }
+  ReadingThread reading;
+  if (ok && read_ahead && start_reading_thread(&reading)) {
+    for (RunReader& r : runs) {
+      // A run whose buffer grew for a long line reads for itself.
+      if (r.at_eof || r.capacity != capacity) continue;
+      r.ahead.reset(new (std::nothrow) char[room + capacity + kSlack]);
+      if (r.ahead == nullptr) continue;
+      r.reading = &reading;
+      ask_ahead(&reading, &r);
+    }
   }
   OutputSink sink;
   if (ok && open_sink(&sink, fd, label, convert)) {
@@ -471,6 +631,7 @@ bool merge_entries(const std::vector<Entry>& entries, size_t first,
   } else {
     ok = false;
   }
+  stop_reading_thread(&reading);
   for (RunReader& r : runs) close_reader(&r);
   return ok;
 }

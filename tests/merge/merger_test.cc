@@ -196,6 +196,30 @@ TEST(MergeRuns, LinesLongerThanTheReadBufferGrowIt) {
   EXPECT_EQ(read_file(dir.file("out")), narrow_file({long_a, long_b, "c"}));
 }
 
+// With the budget's room, each run's next piece is read ahead into a
+// second buffer; lines longer than the room kept in front of a piece, or
+// than a whole piece, send the run back to reading for itself.
+TEST(MergeRuns, ReadAheadKeepsLinesThatCrossPieces) {
+  TempDir dir;
+  set_narrow(false);
+  std::mt19937 rng(9);
+  std::vector<Lines> runs(3);
+  for (Lines& run : runs) {
+    for (int i = 0; i < 4000; ++i) {
+      // Mostly short lines; now and then one of 50 KB to 600 KB.
+      size_t n = rng() % 400 == 0 ? 50000 + rng() % 550000 : 20 + rng() % 200;
+      run.push_back(std::string(n, static_cast<char>('a' + rng() % 26)) +
+                    std::to_string(rng()));
+    }
+    sort_run(&run);
+  }
+  std::vector<std::string> contents;
+  for (const Lines& r : runs) contents.push_back(narrow_file(r));
+  ASSERT_GT(contents[0].size(), size_t{1} << 20);  // many pieces a run
+  ASSERT_EQ(merge_into_file(write_runs(dir, contents), dir.file("out")), kMergeOk);
+  EXPECT_EQ(read_file(dir.file("out")), narrow_file(expected_narrow(runs)));
+}
+
 TEST(MergeRuns, WideRunsWithAndWithoutTheMark) {
   for (bool mark : {false, true}) {
     TempDir dir;
