@@ -233,27 +233,34 @@ int64_t take_ahead(ReadingThread* t, RunReader* r) {
   return r->ahead_got;
 }
 
-// Keeps the unread bytes at the buffer's start and reads behind them; the
-// buffer doubles when one line fills it. false after a reported failure.
-bool fill(RunReader* r) {
+// Moves the unread bytes to the buffer's start and makes room for need
+// bytes in all: a buffer that grows at least doubles. false after a
+// reported failure.
+bool move_unread_to_front(RunReader* r, size_t need) {
   char* base = r->buffer.get();
-  size_t keep = r->end - r->begin;
+  const size_t keep = r->end - r->begin;
   if (r->begin > 0 && keep > 0) memmove(base, base + r->begin, keep);
   r->begin = 0;
   r->end = keep;
-  if (keep == r->capacity) {
-    size_t grown = r->capacity * 2;
-    char* bigger = new (std::nothrow) char[grown + kSlack];
-    if (bigger == nullptr) {
-      report_error(tolvinar_msg::kNoMemory, nullptr);
-      return false;
-    }
-    memcpy(bigger, base, keep);
-    r->buffer.reset(bigger);
-    r->capacity = grown;
-    base = bigger;
+  if (need <= r->capacity) return true;
+  const size_t grown = std::max(need, r->capacity * 2);
+  char* bigger = new (std::nothrow) char[grown + kSlack];
+  if (bigger == nullptr) {
+    report_error(tolvinar_msg::kNoMemory, nullptr);
+    return false;
   }
-  int64_t got = read_run(r, base + r->end, static_cast<int64_t>(r->capacity - r->end));
+  memcpy(bigger, base, keep);
+  r->buffer.reset(bigger);
+  r->capacity = grown;
+  return true;
+}
+
+// Keeps the unread bytes at the buffer's start and reads behind them; the
+// buffer grows when one line fills it. false after a reported failure.
+bool fill(RunReader* r) {
+  if (!move_unread_to_front(r, r->end - r->begin + 1)) return false;
+  int64_t got = read_run(r, r->buffer.get() + r->end,
+                         static_cast<int64_t>(r->capacity - r->end));
   if (got < 0) {
     report_error(tolvinar_msg::kRunUnreadable, r->path.c_str());
     return false;
@@ -278,24 +285,9 @@ bool fill_ahead(ReadingThread* t, RunReader* r) {
   if (got == 0 || keep > kHeadRoom) {
     // Back to reading for itself, the piece read put behind the unread
     // bytes at the buffer's start, in a larger buffer where needed.
-    char* base = r->buffer.get();
-    if (r->begin > 0 && keep > 0) memmove(base, base + r->begin, keep);
-    r->begin = 0;
-    r->end = keep;
     const size_t need = keep + static_cast<size_t>(got);
-    if (need > r->capacity) {
-      const size_t grown = std::max(need, r->capacity * 2);
-      char* bigger = new (std::nothrow) char[grown + kSlack];
-      if (bigger == nullptr) {
-        report_error(tolvinar_msg::kNoMemory, nullptr);
-        return false;
-      }
-      memcpy(bigger, base, keep);
-      r->buffer.reset(bigger);
-      r->capacity = grown;
-      base = bigger;
-    }
-    memcpy(base + keep, piece, static_cast<size_t>(got));
+    if (!move_unread_to_front(r, need)) return false;
+    memcpy(r->buffer.get() + keep, piece, static_cast<size_t>(got));
     r->end = need;
     if (got == 0) r->at_eof = true;
     r->ahead.reset();
