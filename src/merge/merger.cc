@@ -93,6 +93,13 @@ struct RunReader {
   // bytes (0 at the end, -1 on an error).
   bool ahead_done = false;
   int64_t ahead_got = 0;
+  // Narrow runs read ahead: where the line feeds of the piece lie (from
+  // its start), found by the reading thread; the current piece's are in
+  // feeds, the next one's in ahead_feeds. Empty while not in use.
+  std::vector<uint32_t> feeds;
+  std::vector<uint32_t> ahead_feeds;
+  size_t next_feed = 0;
+  bool indexed = false;  // the current piece's line feeds are in feeds
 };
 
 // Reads the pieces asked for, one run at a time, in the order asked.
@@ -104,6 +111,7 @@ struct ReadingThread {
   std::vector<RunReader*> requests;
   bool quit = false;
   bool running = false;
+  bool index_feeds = false;  // narrow runs: line feeds found as well
 };
 
 struct OutputSink {
@@ -185,6 +193,18 @@ void read_ahead_loop(ReadingThread* t) {
     hold.unlock();
     const int64_t got = read_run(r, r->ahead.get() + kHeadRoom,
                                  static_cast<int64_t>(r->capacity));
+    if (t->index_feeds) {
+      // The merge then only looks them up.
+      const char* piece = r->ahead.get() + kHeadRoom;
+      r->ahead_feeds.clear();
+      for (int64_t at = 0; at < got;) {
+        const void* hit = memchr(piece + at, '\n', static_cast<size_t>(got - at));
+        if (hit == nullptr) break;
+        const int64_t p = static_cast<const char*>(hit) - piece;
+        r->ahead_feeds.push_back(static_cast<uint32_t>(p));
+        at = p + 1;
+      }
+    }
     hold.lock();
     r->ahead_got = got;
     r->ahead_done = true;
@@ -283,6 +303,7 @@ bool fill_ahead(ReadingThread* t, RunReader* r) {
   }
   char* piece = r->ahead.get() + kHeadRoom;
   if (got == 0 || keep > kHeadRoom) {
+    r->indexed = false;
     // Back to reading for itself, the piece read put behind the unread
     // bytes at the buffer's start, in a larger buffer where needed.
     const size_t need = keep + static_cast<size_t>(got);
@@ -297,6 +318,12 @@ bool fill_ahead(ReadingThread* t, RunReader* r) {
   std::swap(r->buffer, r->ahead);
   r->begin = kHeadRoom - keep;
   r->end = kHeadRoom + static_cast<size_t>(got);
+  // The unread end holds no line feed: the piece's first ends its line.
+  r->indexed = t->index_feeds;
+  if (r->indexed) {
+    std::swap(r->feeds, r->ahead_feeds);
+    r->next_feed = 0;
+  }
   ask_ahead(t, r);
   return true;
 }
@@ -344,7 +371,13 @@ int advance(RunReader* r, const Mode& mode) {
   const size_t unit = wide ? 2 : 1;
   for (;;) {
     char* base = r->buffer.get();
-    size_t p = find_line_feed(*r, wide);
+    size_t p;
+    if (r->indexed) {
+      p = r->next_feed < r->feeds.size() ? kHeadRoom + r->feeds[r->next_feed++]
+                                         : std::string::npos;
+    } else {
+      p = find_line_feed(*r, wide);
+    }
     size_t stop;
     size_t next;
     if (p != std::string::npos) {
@@ -605,6 +638,7 @@ bool merge_entries(const std::vector<Entry>& entries, size_t first,
                      e.intermediate || mode.spent_runs, mode);
   }
   ReadingThread reading;
+  reading.index_feeds = !mode.wide;
   if (ok && read_ahead && start_reading_thread(&reading)) {
     for (RunReader& r : runs) {
       // A run whose buffer grew for a long line reads for itself.

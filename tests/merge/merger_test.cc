@@ -203,11 +203,14 @@ TEST(MergeRuns, ReadAheadKeepsLinesThatCrossPieces) {
   TempDir dir;
   set_narrow(false);
   std::mt19937 rng(9);
+  // Run 0 only short lines, run 1 a long one now and then, run 2 often.
+  const unsigned long_every[3] = {0, 4000, 400};
   std::vector<Lines> runs(3);
-  for (Lines& run : runs) {
-    for (int i = 0; i < 4000; ++i) {
-      // Mostly short lines; now and then one of 50 KB to 600 KB.
-      size_t n = rng() % 400 == 0 ? 50000 + rng() % 550000 : 20 + rng() % 200;
+  for (int k = 0; k < 3; ++k) {
+    Lines& run = runs[static_cast<size_t>(k)];
+    for (int i = 0; i < 12000; ++i) {
+      const bool long_line = long_every[k] != 0 && rng() % long_every[k] == 0;
+      size_t n = long_line ? 50000 + rng() % 550000 : 20 + rng() % 200;
       run.push_back(std::string(n, static_cast<char>('a' + rng() % 26)) +
                     std::to_string(rng()));
     }
