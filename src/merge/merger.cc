@@ -88,7 +88,6 @@ struct RunReader {
   // through this one; null while the run reads for itself.
   std::unique_ptr<char[]> ahead;
   ReadingThread* reading = nullptr;
-  bool ahead_asked = false;  // a read is on its way
   // Guarded by the reading thread's lock: the read is done, with got
   // bytes (0 at the end, -1 on an error).
   bool ahead_done = false;
@@ -110,7 +109,6 @@ struct ReadingThread {
   std::condition_variable done;  // a piece delivered
   std::vector<RunReader*> requests;
   bool quit = false;
-  bool running = false;
   bool index_feeds = false;  // narrow runs: line feeds found as well
 };
 
@@ -218,28 +216,25 @@ bool start_reading_thread(ReadingThread* t) {
   } catch (const std::system_error&) {
     return false;
   }
-  t->running = true;
   return true;
 }
 
 // Waits for the reads on their way, so that no buffer or file is taken
 // from under the thread, and ends it.
 void stop_reading_thread(ReadingThread* t) {
-  if (!t->running) return;
+  if (!t->thread.joinable()) return;
   {
     std::lock_guard<std::mutex> hold(t->lock);
     t->quit = true;
   }
   t->wake.notify_all();
   t->thread.join();
-  t->running = false;
 }
 
 void ask_ahead(ReadingThread* t, RunReader* r) {
   {
     std::lock_guard<std::mutex> hold(t->lock);
     r->ahead_done = false;
-    r->ahead_asked = true;
     t->requests.push_back(r);
   }
   t->wake.notify_all();
@@ -249,7 +244,6 @@ void ask_ahead(ReadingThread* t, RunReader* r) {
 int64_t take_ahead(ReadingThread* t, RunReader* r) {
   std::unique_lock<std::mutex> hold(t->lock);
   t->done.wait(hold, [r] { return r->ahead_done; });
-  r->ahead_asked = false;
   return r->ahead_got;
 }
 
