@@ -139,6 +139,13 @@ int64_t read_fd(int fd, void* buffer, int64_t n);
 // Writes all n bytes; n on success, -1 on error (disk full included).
 int64_t write_fd(int fd, const void* data, int64_t n);
 int close_fd(int fd);
+// Asks the system to start writing the bytes [offset, offset + n) of a
+// file open for writing to its disk, without waiting for them.
+void start_disk_write(int fd, int64_t offset, int64_t n);
+// Lets the system reuse the cached pages of [offset, offset + n) that are
+// on the disk already; pages still to be written stay. Both are hints,
+// without a result: nothing happens where they cannot be done.
+void drop_written_pages(int fd, int64_t offset, int64_t n);
 
 // Gives back the storage of n bytes of the file at path from offset on:
 // they read as zeros afterwards, and their pages and disk blocks are free

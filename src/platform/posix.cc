@@ -587,6 +587,18 @@ int64_t write_fd(int fd, const void* data, int64_t n) {
   return n;
 }
 
+void start_disk_write(int fd, int64_t offset, int64_t n) {
+#ifdef __linux__
+  if (n > 0) sync_file_range(fd, offset, n, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd, (void)offset, (void)n;
+#endif
+}
+
+void drop_written_pages(int fd, int64_t offset, int64_t n) {
+  if (n > 0) posix_fadvise(fd, offset, n, POSIX_FADV_DONTNEED);
+}
+
 int close_fd(int fd) {
   // Only the close of a file being written can lose data.
   if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY &&

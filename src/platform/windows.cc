@@ -499,6 +499,10 @@ std::string current_directory() {
 // the runs stay whole until they are deleted.
 void release_bytes(const std::string&, int64_t, int64_t) {}
 
+// The system's cache manager has a lazy writer of its own: nothing to ask.
+void start_disk_write(int, int64_t, int64_t) {}
+void drop_written_pages(int, int64_t, int64_t) {}
+
 int open_read(const std::string& path) {
   if (fault_injected(FaultKind::kOpen)) return -1;
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr,

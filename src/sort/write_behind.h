@@ -1,0 +1,45 @@
+// A large result file handed back to the system as it is written. Taking
+// a fresh page of memory for every page of a file of gigabytes can cost
+// far more than the copy into it: on machines whose memory is backed
+// lazily (virtual machines), once the sort buffer holds most of what the
+// machine keeps at hand. Where the writes show that cost, every few
+// megabytes the bytes just written are sent on to the disk, and the cached
+// pages of bytes sent a little earlier, on the disk by now, are let go, so
+// that the system reuses them for what comes next. Only for a file that is
+// not read again soon: a result renamed into place, never a run that a
+// merge reads back.
+#ifndef QUARNEL_SORT_WRITE_BEHIND_H_
+#define QUARNEL_SORT_WRITE_BEHIND_H_
+
+#include <chrono>
+#include <cstdint>
+
+namespace quarnel {
+
+struct WriteBehind {
+  bool allowed = false;  // the file may be handed back
+  bool engaged = false;  // its writes were slow: it is being handed back
+  int64_t written = 0;   // bytes written to the file so far
+  int64_t sent = 0;      // of which windows have been looked at
+  std::chrono::nanoseconds spent{0};  // in the writes of the open window
+};
+
+// The bytes looked at, and sent on to the disk, at a time.
+extern int64_t write_behind_window;
+// Writes at this rate (bytes a second) or faster find pages cheaply: the
+// file stays with the system as any other.
+extern int64_t write_behind_fast_rate;
+// A hand-back step that takes longer than this means a disk that cannot
+// keep up: the file is left to the system from then on, so that a slow
+// disk never holds the writer back.
+extern std::chrono::nanoseconds write_behind_patience;
+
+// Starts counting a newly opened file's bytes; allowed says whether it
+// may be handed back.
+void begin_write_behind(WriteBehind* w, bool allowed);
+// After n more bytes were written to the file fd, which took spent.
+void note_written(WriteBehind* w, int fd, int64_t n, std::chrono::nanoseconds spent);
+
+}  // namespace quarnel
+
+#endif  // QUARNEL_SORT_WRITE_BEHIND_H_
