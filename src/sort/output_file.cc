@@ -4,6 +4,7 @@
 #include "sort/output_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -14,6 +15,7 @@
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "sort/block_writer.h"
+#include "sort/write_behind.h"
 #include "text/sjis.h"
 
 namespace quarnel {
@@ -43,9 +45,18 @@ constexpr int32_t kOverlapFrom = 4 << 20;
 // must not stop on a thread it still owns.
 BlockWriter* writer = nullptr;
 
+// Every write of the open file goes through here, on whichever thread
+// writes it (one at a time).
+bool write_out(const char* data, int64_t n) {
+  OutputFile& f = output_file;
+  const auto start = std::chrono::steady_clock::now();
+  if (platform::write_fd(f.descriptor, data, n) != n) return false;
+  note_written(&f.behind, f.descriptor, n, std::chrono::steady_clock::now() - start);
+  return true;
+}
+
 bool write_piece(void*, const char* data, size_t size) {
-  const int64_t n = static_cast<int64_t>(size);
-  return platform::write_fd(output_file.descriptor, data, n) == n;
+  return write_out(data, static_cast<int64_t>(size));
 }
 
 bool start_writer() {
@@ -104,9 +115,7 @@ bool flush_buffered() {
     f.used = 0;
     return true;
   }
-  if (platform::write_fd(f.descriptor, piece, f.used) != f.used) {
-    return false;
-  }
+  if (!write_out(piece, f.used)) return false;
   // Written once only, whatever happens to the piece.
   f.used = 0;
   return true;
@@ -145,7 +154,7 @@ bool put(const void* data, int32_t length) {
     return true;
   }
   if (!flush_buffered() || !wait_for_writer()) return false;
-  return platform::write_fd(f.descriptor, data, length) == length;
+  return write_out(static_cast<const char*>(data), length);
 }
 
 }  // namespace
@@ -179,6 +188,7 @@ OutputFile* open_output_file(const char* path) {
     return nullptr;
   }
   output_file.descriptor = fd;
+  begin_write_behind(&output_file.behind, false);
   if (output_file.buffer != nullptr) return &output_file;
 
   // Pages of the buffer that are never touched cost no memory, so the
@@ -249,6 +259,10 @@ void piece_added(int32_t length) { output_file.used += length; }
 void append_line_end(const void* bytes, int32_t count) {
   if (!file_is_open() || count <= 0) return;
   if (!put(bytes, count)) report_and_fail(msg::kDiskFull, nullptr);
+}
+
+void hand_back_written_pages() {
+  if (file_is_open()) output_file.behind.allowed = true;
 }
 
 bool begin_whole_file(int64_t bytes) {

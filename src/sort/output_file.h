@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "sort/write_behind.h"
+
 namespace quarnel {
 
 struct OutputFile {
@@ -24,6 +26,8 @@ struct OutputFile {
   bool whole = false;
   // That piece is on its way: the file is still open, the buffer in use.
   bool close_pending = false;
+  // Whether the file's written pages go back to the system as it grows.
+  WriteBehind behind;
 };
 
 extern OutputFile output_file;
@@ -53,6 +57,9 @@ void piece_added(int32_t length);
 // Buffers a line end behind the last write; nothing when no file is open.
 // A failed write is reported and fails the job.
 void append_line_end(const void* bytes, int32_t count);
+// The open file will not be read again soon (it becomes the result by a
+// rename): its pages are handed back to the system as it is written.
+void hand_back_written_pages();
 // Asks for the open file's next bytes, bytes in all, to be gathered as
 // one piece, so that the file is written while the caller goes on with
 // other work once it is closed. False, with nothing changed, when the

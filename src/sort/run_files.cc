@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "options/sort_job.h"
+#include "platform/platform.h"
 #include "sort/md5.h"
 #include "sort/output_file.h"
 #include "sort/quicksort.h"
@@ -81,10 +82,33 @@ constexpr int32_t kHelpFrom = 50000;
 // The largest run gathered whole.
 constexpr int64_t kWholeRunLimit = int64_t{128} << 20;
 
+// Whether the run is the job's only one, which is renamed into place as
+// the result and not read again: not so for standard output, a device or
+// pipe (the run is copied there), or a result on another file system than
+// the work folder (copied too).
+bool becomes_result_as_is(int32_t run_index) {
+  if (run_index != 0 || sort_job.remaining_bytes > 0 || sort_job.to_stdout) {
+    return false;
+  }
+  const std::string target = platform::follow_links(sort_job.output_path);
+  platform::FileIdentity out = platform::identify_file(target);
+  if (out.kind == platform::FileKind::kMissing) {
+    out = platform::identify_file(folder_of(target));
+    if (out.kind != platform::FileKind::kDirectory) return false;
+  } else if (out.kind != platform::FileKind::kRegular) {
+    return false;
+  }
+  const std::string& work = sort_job.job_dir.empty() ? sort_job.work_dir : sort_job.job_dir;
+  const platform::FileIdentity folder = platform::identify_file(work);
+  return folder.kind == platform::FileKind::kDirectory && folder.device == out.device;
+}
+
 // Every line's bytes (or units), then its line end, a piece of the output
-// buffer at a time; stops at the first failed write.
+// buffer at a time; stops at the first failed write. A result is handed
+// back to the system as it is written (see write_behind.h).
 int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
-                const unsigned char* line_end, int32_t line_end_size) {
+                const unsigned char* line_end, int32_t line_end_size,
+                bool result) {
   if (line_count <= 0) {
     close_output_file();
     return 0;
@@ -97,6 +121,7 @@ int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
     close_output_file();
     return 0;
   }
+  if (result) hand_back_written_pages();
   GatherHelper helper;
   if (line_count >= kHelpFrom && sort_threads() >= 2) {
     try {
@@ -205,7 +230,8 @@ const char* run_file_name(int32_t run_index) {
 
 int write_run_narrow(int32_t line_count, int32_t run_index) {
   std::string path = run_file_name(run_index);
-  return write_lines(path, line_count, 1, kNarrowLineEnd, 2);
+  return write_lines(path, line_count, 1, kNarrowLineEnd, 2,
+                     becomes_result_as_is(run_index));
 }
 
 int write_run_wide(int32_t line_count, int32_t run_index) {
@@ -216,7 +242,8 @@ int write_run_wide(int32_t line_count, int32_t run_index) {
                      static_cast<int32_t>(sort_job.input_bom.size())) < 0) {
     close_output_file();
   }
-  return write_lines(path, line_count, 2, kWideLineEnd, 4);
+  return write_lines(path, line_count, 2, kWideLineEnd, 4,
+                     becomes_result_as_is(run_index));
 }
 
 }  // namespace quarnel

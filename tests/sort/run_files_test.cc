@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "sort/output_file.h"
 #include "sort/quicksort.h"
 #include "sort/run_builder.h"
+#include "sort/write_behind.h"
 #include "support/test_util.h"
 #include "text/sjis.h"
 
@@ -157,6 +159,56 @@ TEST_F(RunFilesTest, ManyLinesCopiedByTwoThreadsArriveWholeAndInOrder) {
     EXPECT_TRUE(read_file(run_file_name(unit)) == expected) << "unit " << unit;
   }
   sort_thread_count = saved_threads;
+  EXPECT_EQ(sort_job.failed, 0);
+}
+
+TEST_F(RunFilesTest, OnlyTheRunRenamedIntoPlaceIsHandedBackAndItKeepsEveryByte) {
+  TempDir dir;
+  sort_job.work_dir = with_trailing_separator(dir.path());
+  sort_job.input_path = "in.txt";
+  sort_job.output_path = dir.file("out.txt");
+  sort_job.remaining_bytes = 0;
+  const int64_t saved_window = write_behind_window;
+  const int64_t saved_rate = write_behind_fast_rate;
+  // Small windows, every write counted as slow: the file is handed back
+  // while it is written, through the real calls.
+  write_behind_window = 64 << 10;
+  write_behind_fast_rate = INT64_MAX;
+  std::vector<std::string> lines;
+  std::string expected;
+  for (int i = 0; i < 40000; ++i) {
+    lines.push_back(std::string(static_cast<size_t>(i * 7919 % 97), static_cast<char>('a' + i % 26)));
+    expected += lines.back() + "\r\n";
+  }
+  set_lines(lines, 1);
+  EXPECT_EQ(write_run_narrow(40000, 0), 0);
+  EXPECT_TRUE(output_file.behind.allowed);
+  EXPECT_TRUE(read_file(run_file_name(0)) == expected);
+
+  // Runs that are read again: one of several, the first with more input
+  // behind it, one copied to standard output or to a device.
+  struct Case {
+    const char* what;
+    int32_t run;
+    int64_t remaining;
+    int32_t to_stdout;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"second run", 1, 0, 0, dir.file("out.txt")},
+      {"more input", 0, 5, 0, dir.file("out.txt")},
+      {"standard output", 0, 0, 1, "stdout"},
+      {"device", 0, 0, 0, "/dev/null"},
+  };
+  for (const Case& c : cases) {
+    sort_job.remaining_bytes = c.remaining;
+    sort_job.to_stdout = c.to_stdout;
+    sort_job.output_path = c.output;
+    EXPECT_EQ(write_run_narrow(40000, c.run), 0);
+    EXPECT_FALSE(output_file.behind.allowed) << c.what;
+  }
+  write_behind_window = saved_window;
+  write_behind_fast_rate = saved_rate;
   EXPECT_EQ(sort_job.failed, 0);
 }
 
