@@ -134,17 +134,21 @@ TEST_F(ProgressEndToEnd, TerminalShowsTheLineAndClearsItBeforeEveryMessage) {
   TerminalRun terminal = run_on_terminal(argv, env_, dir_.path());
   ASSERT_EQ(terminal.exit_code, 0) << terminal.screen;
   EXPECT_TRUE(read_file(dir_.file("out.txt")) == expected);
-  // Quarnel's share and the merge program's. Which run the first drawing
-  // catches depends on how soon the drawing thread gets the processor.
+  // Quarnel's share and the merge program's. Which run, and which of its
+  // two phases, the first drawing catches depends on how soon the drawing
+  // thread gets the processor.
   const std::string run_head = "\r" + to_cp932("◇ラン ");
-  const std::string run_tail = " " + to_cp932("読込・整列  ");
+  const std::string run_tails[] = {" " + to_cp932("読込・整列  "), " " + to_cp932("書出し  ")};
   bool run_drawn = false;
   for (size_t at = terminal.screen.find(run_head); at != std::string::npos && !run_drawn;
        at = terminal.screen.find(run_head, at + 1)) {
     size_t digits = at + run_head.size();
     size_t end = digits;
     while (end < terminal.screen.size() && std::isdigit(static_cast<unsigned char>(terminal.screen[end]))) ++end;
-    run_drawn = end > digits && terminal.screen.compare(end, run_tail.size(), run_tail) == 0;
+    for (const std::string& tail : run_tails) {
+      run_drawn = run_drawn ||
+                  (end > digits && terminal.screen.compare(end, tail.size(), tail) == 0);
+    }
   }
   EXPECT_TRUE(run_drawn) << terminal.screen;
   EXPECT_NE(terminal.screen.find("\r" + to_cp932("◇併合 1/1 パス目  ")), std::string::npos)
