@@ -66,21 +66,6 @@ int compare_lines_wide(int32_t a, int32_t b) {
       line_table.line_lengths[b]);
 }
 
-namespace {
-
-// A word's lanes (8 bits, or 16 in wide mode) up to its first zero lane,
-// the first lane on top; the lanes from that zero on cleared. Exact: no
-// carry passes from one lane into the next.
-inline uint64_t cut_at_zero(uint64_t v, bool wide) {
-  const uint64_t low = wide ? 0x7FFF7FFF7FFF7FFFULL : 0x7F7F7F7F7F7F7F7FULL;
-  const uint64_t zero_lanes = ~(((v & low) + low) | v) & ~low;
-  if (zero_lanes == 0) return v;
-  const int keep = __builtin_clzll(zero_lanes);
-  return keep == 0 ? 0 : v & (~uint64_t{0} << (64 - keep));
-}
-
-}  // namespace
-
 uint64_t narrow_line_prefix(const char* line, int32_t length, bool fold) {
   uint64_t value = 0;
   if (length >= 8) {
@@ -99,11 +84,7 @@ uint64_t wide_line_prefix(const uint16_t* line, int32_t length) {
   uint64_t value = 0;
   if (length >= 4) {
     std::memcpy(&value, line, 8);
-    // Units in reading order, each in its own byte order.
-    const uint64_t low_bytes = 0x00FF00FF00FF00FFULL;
-    value = __builtin_bswap64(value);
-    value = ((value >> 8) & low_bytes) | ((value & low_bytes) << 8);
-    return cut_at_zero(value, true);
+    return cut_at_zero(units_in_order(__builtin_bswap64(value)), true);
   }
   for (int32_t i = 0; i < length && line[i] != 0; ++i) {
     value |= static_cast<uint64_t>(line[i]) << (48 - 16 * i);

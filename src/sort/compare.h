@@ -51,6 +51,24 @@ uint64_t narrow_line_prefix(const char* line, int32_t length, bool fold);
 // The same with 4 units up to the first zero unit.
 uint64_t wide_line_prefix(const uint16_t* line, int32_t length);
 
+// A word's lanes (8 bits, or 16 in wide mode) up to its first zero lane,
+// the first lane on top; the lanes from that zero on cleared. Exact: no
+// carry passes from one lane into the next.
+inline uint64_t cut_at_zero(uint64_t v, bool wide) {
+  const uint64_t low = wide ? 0x7FFF7FFF7FFF7FFFULL : 0x7F7F7F7F7F7F7F7FULL;
+  const uint64_t zero_lanes = ~(((v & low) + low) | v) & ~low;
+  if (zero_lanes == 0) return v;
+  const int keep = __builtin_clzll(zero_lanes);
+  return keep == 0 ? 0 : v & (~uint64_t{0} << (64 - keep));
+}
+
+// Four little-endian units read as bytes, the first on top, turned into
+// the units themselves in reading order.
+inline uint64_t units_in_order(uint64_t bytes) {
+  const uint64_t low_bytes = 0x00FF00FF00FF00FFULL;
+  return ((bytes >> 8) & low_bytes) | ((bytes & low_bytes) << 8);
+}
+
 // 'A'..'Z' as 'a'..'z' in each of the 8 bytes of word, all at once.
 inline uint64_t fold_word(uint64_t word) {
   const uint64_t low7 = 0x7F7F7F7F7F7F7F7FULL;

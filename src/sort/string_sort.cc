@@ -58,20 +58,6 @@ struct Work {
   int32_t busy = 0;
 };
 
-inline int first_zero_byte(uint64_t v) {
-  for (int i = 0; i < 8; ++i) {
-    if (((v >> (56 - 8 * i)) & 0xFF) == 0) return i;
-  }
-  return 8;
-}
-
-inline int first_zero_unit(uint64_t v) {
-  for (int i = 0; i < 4; ++i) {
-    if (((v >> (48 - 16 * i)) & 0xFFFF) == 0) return i;
-  }
-  return 4;
-}
-
 inline bool has_zero_byte(uint64_t v) {
   const uint64_t ones = 0x0101010101010101ULL;
   return ((v - ones) & ~v & (ones << 7)) != 0;
@@ -113,24 +99,12 @@ inline uint64_t bytes_from(const char* p, bool wide) {
 // Characters up to the first zero, the rest cleared: the comparison of
 // the line ends there.
 inline uint64_t narrow_key(const char* line, int32_t depth) {
-  uint64_t v = bytes_from(line + depth, false);
-  if (has_zero_byte(v)) {
-    int z = first_zero_byte(v);
-    v = z == 0 ? 0 : v & (~uint64_t{0} << (64 - 8 * z));
-  }
-  return v;
+  return cut_at_zero(bytes_from(line + depth, false), false);
 }
 
 // Units are little-endian in memory; the key holds them in reading order.
 inline uint64_t wide_key(const char* line, int32_t depth) {
-  uint64_t v = bytes_from(line + 2 * int64_t{depth}, true);
-  const uint64_t low = 0x00FF00FF00FF00FFULL;
-  v = ((v >> 8) & low) | ((v & low) << 8);
-  if (has_zero_unit(v)) {
-    int z = first_zero_unit(v);
-    v = z == 0 ? 0 : v & (~uint64_t{0} << (64 - 16 * z));
-  }
-  return v;
+  return cut_at_zero(units_in_order(bytes_from(line + 2 * int64_t{depth}, true)), true);
 }
 
 inline const char* line_at(const Work& w, uint32_t offset) {
