@@ -146,6 +146,11 @@ void start_disk_write(int fd, int64_t offset, int64_t n);
 // on the disk already; pages still to be written stay. Both are hints,
 // without a result: nothing happens where they cannot be done.
 void drop_written_pages(int fd, int64_t offset, int64_t n);
+// Asks the file system to set aside the disk space of the first n bytes
+// of a file open for writing, its size left as it is, so that the writes
+// that follow find their blocks already chosen. 0, or -1 where it cannot
+// be done; either way the writes go on as they would without it.
+int reserve_space(int fd, int64_t n);
 
 // Gives back the storage of n bytes of the file at path from offset on:
 // they read as zeros afterwards, and their pages and disk blocks are free

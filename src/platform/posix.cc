@@ -599,6 +599,15 @@ void drop_written_pages(int fd, int64_t offset, int64_t n) {
   if (n > 0) posix_fadvise(fd, offset, n, POSIX_FADV_DONTNEED);
 }
 
+int reserve_space(int fd, int64_t n) {
+#ifdef FALLOC_FL_KEEP_SIZE
+  if (n > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, n) == 0) return 0;
+#else
+  (void)fd, (void)n;
+#endif
+  return -1;
+}
+
 int close_fd(int fd) {
   // Only the close of a file being written can lose data.
   if ((fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY &&

@@ -502,6 +502,8 @@ void release_bytes(const std::string&, int64_t, int64_t) {}
 // The system's cache manager has a lazy writer of its own: nothing to ask.
 void start_disk_write(int, int64_t, int64_t) {}
 void drop_written_pages(int, int64_t, int64_t) {}
+// Files grow cluster by cluster as they are written; nothing is set aside.
+int reserve_space(int, int64_t) { return -1; }
 
 int open_read(const std::string& path) {
   if (fault_injected(FaultKind::kOpen)) return -1;

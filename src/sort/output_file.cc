@@ -265,6 +265,13 @@ void hand_back_written_pages() {
   if (file_is_open()) output_file.behind.allowed = true;
 }
 
+void reserve_output_space(int64_t bytes) {
+  OutputFile& f = output_file;
+  if (file_is_open() && bytes > 0) {
+    platform::reserve_space(f.descriptor, f.behind.written + f.used + bytes);
+  }
+}
+
 bool begin_whole_file(int64_t bytes) {
   OutputFile& f = output_file;
   if (!file_is_open() || f.whole || f.piece_start != 0 ||

@@ -60,6 +60,11 @@ void append_line_end(const void* bytes, int32_t count);
 // The open file will not be read again soon (it becomes the result by a
 // rename): its pages are handed back to the system as it is written.
 void hand_back_written_pages();
+// The open file will hold bytes more than it holds now (written or
+// buffered): their disk space is set aside at once where the file system
+// can, which spares each write finding blocks for its pages. Only before
+// the first piece is on its way to the file.
+void reserve_output_space(int64_t bytes);
 // Asks for the open file's next bytes, bytes in all, to be gathered as
 // one piece, so that the file is written while the caller goes on with
 // other work once it is closed. False, with nothing changed, when the

@@ -136,14 +136,13 @@ int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
   auto bytes_of = [&](int32_t i) {
     return int64_t{lengths[i]} * unit_size + line_end_size;
   };
+  int64_t total = 0;
+  for (int32_t i = 0; i < line_count; ++i) total += bytes_of(i);
+  reserve_output_space(total);
   // With more input to come, a run of modest size is gathered whole and
   // written while the next one is read and sorted; its buffer is about
   // the size of the sort buffer, which bounds the memory it adds.
-  if (sort_job.remaining_bytes > 0) {
-    int64_t total = 0;
-    for (int32_t i = 0; i < line_count && total <= kWholeRunLimit; ++i) total += bytes_of(i);
-    if (total <= kWholeRunLimit) begin_whole_file(total);
-  }
+  if (sort_job.remaining_bytes > 0 && total <= kWholeRunLimit) begin_whole_file(total);
   const int64_t limit = piece_size();
   int32_t i = 0;
   while (i < line_count) {

@@ -190,6 +190,33 @@ TEST(PosixTest, OpenWriteWithoutTruncationKeepsTheContent) {
   EXPECT_FALSE(platform::exists(tmp.file("none")));
 }
 
+TEST(PosixTest, ReservedSpaceNeverLengthensTheFile) {
+  // A run whose writing stops early must not read as longer than what was
+  // written: the space is set aside behind the end, the size kept.
+  TempDir tmp;
+  int fd = platform::open_write(tmp.file("run"), true, true);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(platform::write_fd(fd, "head", 4), 4);
+  const bool reserved = platform::reserve_space(fd, 1 << 20) == 0;
+  struct stat st;
+  ASSERT_EQ(fstat(fd, &st), 0);
+  EXPECT_EQ(st.st_size, 4);
+  if (reserved) {
+    EXPECT_GE(int64_t{st.st_blocks} * 512, 1 << 20);
+  }
+  EXPECT_EQ(platform::write_fd(fd, "tail", 4), 4);
+  EXPECT_EQ(platform::close_fd(fd), 0);
+  EXPECT_EQ(read_file(tmp.file("run")), "headtail");
+  // Nothing to set aside, or a descriptor that is no file: no change, no
+  // crash.
+  EXPECT_EQ(platform::reserve_space(-1, 1 << 20), -1);
+  fd = open("/dev/null", O_WRONLY);
+  if (fd >= 0) {
+    EXPECT_EQ(platform::reserve_space(fd, 1 << 20), -1);
+    close(fd);
+  }
+}
+
 TEST(PosixTest, ReadAndWriteWholeBuffers) {
   TempDir tmp;
   const std::string content = big_content();
