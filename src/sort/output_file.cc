@@ -134,6 +134,7 @@ void finish_pending_close() {
   if (!f.close_pending) return;
   f.close_pending = false;
   bool ok = stop_writer();
+  end_write_behind();
   // A delayed write error (a full disk on some file systems) shows up
   // only at the close.
   if (platform::close_fd(f.descriptor) != 0) ok = false;
@@ -168,6 +169,7 @@ OutputFile* open_output_file(const char* path) {
   } else {
     // A piece still on its way belongs to the file that was open.
     if (!stop_writer()) report_and_fail(msg::kDiskFull, nullptr);
+    end_write_behind();
     if (file_is_open()) platform::close_fd(output_file.descriptor);
     output_file.buffer.reset();
     output_file.capacity = 0;
@@ -297,6 +299,7 @@ void close_output_file() {
   // before it is closed.
   bool written = flush_buffered();
   written = stop_writer() && written;
+  end_write_behind();
   if (!written) report_and_fail(msg::kDiskFull, nullptr);
   f.used = 0;
   f.piece_start = 0;

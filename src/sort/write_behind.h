@@ -29,16 +29,23 @@ extern int64_t write_behind_window;
 // Writes at this rate (bytes a second) or faster find pages cheaply: the
 // file stays with the system as any other.
 extern int64_t write_behind_fast_rate;
-// A hand-back step that takes longer than this means a disk that cannot
-// keep up: the file is left to the system from then on, so that a slow
-// disk never holds the writer back.
+// A hand-back step that takes longer than this, or steps piling up behind
+// one another, mean a disk that cannot keep up: the file is left to the
+// system from then on, so that a slow disk never holds up the file's close
+// for long. (The steps run beside the writes, which never wait for them.)
 extern std::chrono::nanoseconds write_behind_patience;
+// As many steps as this waiting to be taken: piling up.
+extern int32_t write_behind_most_waiting;
 
 // Starts counting a newly opened file's bytes; allowed says whether it
 // may be handed back.
 void begin_write_behind(WriteBehind* w, bool allowed);
-// After n more bytes were written to the file fd, which took spent.
+// After n more bytes were written to the file fd, which took spent. The
+// steps this asks for are taken on a thread of their own, in order.
 void note_written(WriteBehind* w, int fd, int64_t n, std::chrono::nanoseconds spent);
+// Takes the steps still waiting and ends their thread: before the file's
+// descriptor is closed.
+void end_write_behind();
 
 }  // namespace quarnel
 

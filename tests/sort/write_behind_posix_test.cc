@@ -49,16 +49,21 @@ class WriteBehindTest : public ::testing::Test {
   void SetUp() override {
     saved_window_ = write_behind_window;
     saved_patience_ = write_behind_patience;
+    saved_most_waiting_ = write_behind_most_waiting;
     write_behind_window = kWindow;
+    // Every step the windows ask for may wait its turn.
+    write_behind_most_waiting = kWindows;
   }
   void TearDown() override {
     write_behind_window = saved_window_;
     write_behind_patience = saved_patience_;
+    write_behind_most_waiting = saved_most_waiting_;
   }
 
-  // Writes the file window by window, each on the disk before the next is
-  // counted (so that whatever is let go can be), with the time each
-  // window's writes are said to have taken. The bytes written.
+  // Writes the file and puts it on the disk, so that whatever is let go
+  // can be; then counts its windows one after the other, as fast as they
+  // come, with the time each window's writes are said to have taken, so
+  // that the hand-back steps queue up. The bytes written.
   std::string write_file(const std::string& path, bool allowed,
                          const std::vector<std::chrono::nanoseconds>& spent) {
     WriteBehind w;
@@ -69,10 +74,13 @@ class WriteBehindTest : public ::testing::Test {
     for (int k = 0; k < kWindows; ++k) {
       std::string bytes(kWindow, static_cast<char>('a' + k));
       EXPECT_EQ(platform::write_fd(fd, bytes.data(), kWindow), kWindow);
-      fdatasync(fd);
-      note_written(&w, fd, kWindow, spent[static_cast<size_t>(k)]);
       all += bytes;
     }
+    fdatasync(fd);
+    for (int k = 0; k < kWindows; ++k) {
+      note_written(&w, fd, kWindow, spent[static_cast<size_t>(k)]);
+    }
+    end_write_behind();
     EXPECT_EQ(platform::close_fd(fd), 0);
     return all;
   }
@@ -91,6 +99,7 @@ class WriteBehindTest : public ::testing::Test {
  private:
   int64_t saved_window_ = 0;
   std::chrono::nanoseconds saved_patience_{0};
+  int32_t saved_most_waiting_ = 0;
 };
 
 TEST_F(WriteBehindTest, SlowWritesHandBackAllButTheLastWindowsAndKeepEveryByte) {
@@ -121,16 +130,20 @@ TEST_F(WriteBehindTest, FastWritesAFileNotAllowedOrASlowDiskKeepThePages) {
     bool allowed;
     std::chrono::nanoseconds spent;
     std::chrono::nanoseconds patience;
+    int32_t most_waiting;
   };
   const Case cases[] = {
-      {"fast writes", true, kFast, std::chrono::seconds(10)},
-      {"not allowed", false, kSlow, std::chrono::seconds(10)},
+      {"fast writes", true, kFast, std::chrono::seconds(10), kWindows},
+      {"not allowed", false, kSlow, std::chrono::seconds(10), kWindows},
       // The first hand-back step already counts as slow: nothing more is
       // asked of the disk.
-      {"slow disk", true, kSlow, std::chrono::nanoseconds(0)},
+      {"slow disk", true, kSlow, std::chrono::nanoseconds(0), kWindows},
+      // Steps that would pile up from the first: none is taken.
+      {"steps piling up", true, kSlow, std::chrono::seconds(10), 0},
   };
   for (const Case& c : cases) {
     write_behind_patience = c.patience;
+    write_behind_most_waiting = c.most_waiting;
     const std::string path = dir.file("out");
     write_file(path, c.allowed, std::vector<std::chrono::nanoseconds>(kWindows, c.spent));
     EXPECT_EQ(windows_cached(path), std::vector<bool>(kWindows, true)) << c.what;
