@@ -42,12 +42,12 @@ struct HandBack {
   bool running = false;
   bool quit = false;
   std::deque<Step> steps;
-  // A step took longer than the patience: the rest are not taken.
+  // A step took longer than the patience, or steps piled up: no more
+  // are taken for the file.
   std::atomic<bool> too_slow{false};
 };
 
 HandBack* hand_back = nullptr;
-
 
 bool take_step(const Step& s) {
   const auto start = std::chrono::steady_clock::now();
