@@ -69,7 +69,13 @@ bool start_writer() {
 bool wait_for_writer() { return writer == nullptr || wait_for_block(writer); }
 
 // Ends the thread once its piece is written; false as wait_for_writer.
-bool stop_writer() { return writer == nullptr || stop_block_writer(writer); }
+// The hand-back steps those writes asked for are taken too, so that none
+// reaches the file's descriptor once it is closed.
+bool stop_writer() {
+  const bool ok = writer == nullptr || stop_block_writer(writer);
+  end_write_behind();
+  return ok;
+}
 
 bool overlapped() {
   return output_file.capacity >= kOverlapFrom && !output_file.whole;
@@ -134,7 +140,6 @@ void finish_pending_close() {
   if (!f.close_pending) return;
   f.close_pending = false;
   bool ok = stop_writer();
-  end_write_behind();
   // A delayed write error (a full disk on some file systems) shows up
   // only at the close.
   if (platform::close_fd(f.descriptor) != 0) ok = false;
@@ -169,7 +174,6 @@ OutputFile* open_output_file(const char* path) {
   } else {
     // A piece still on its way belongs to the file that was open.
     if (!stop_writer()) report_and_fail(msg::kDiskFull, nullptr);
-    end_write_behind();
     if (file_is_open()) platform::close_fd(output_file.descriptor);
     output_file.buffer.reset();
     output_file.capacity = 0;
@@ -299,7 +303,6 @@ void close_output_file() {
   // before it is closed.
   bool written = flush_buffered();
   written = stop_writer() && written;
-  end_write_behind();
   if (!written) report_and_fail(msg::kDiskFull, nullptr);
   f.used = 0;
   f.piece_start = 0;
