@@ -5,11 +5,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +96,24 @@ std::vector<std::string> make_environment(const std::vector<std::string>& change
   return env;
 }
 
+// A program may end without reading all of its standard input; the write
+// then fails with EPIPE here instead of ending the test by SIGPIPE. The
+// signal is held back for this thread only, so children started elsewhere
+// keep their usual SIGPIPE.
+ssize_t write_without_sigpipe(int fd, const char* data, size_t size) {
+  sigset_t pipe_only, before;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &before);
+  ssize_t put = write(fd, data, size);
+  if (put < 0 && errno == EPIPE) {
+    const timespec now = {0, 0};
+    sigtimedwait(&pipe_only, nullptr, &now);
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return put;
+}
+
 }  // namespace
 
 ProgramResult run_program(const std::vector<std::string>& argv,
@@ -155,8 +175,8 @@ ProgramResult run_program(const std::vector<std::string>& argv,
     for (int i = 0; i < n; ++i) {
       if (fds[i].revents == 0) continue;
       if (fds[i].fd == in_fd) {
-        ssize_t put = write(in_fd, stdin_data.data() + fed,
-                            stdin_data.size() - fed);
+        ssize_t put = write_without_sigpipe(in_fd, stdin_data.data() + fed,
+                                            stdin_data.size() - fed);
         if (put > 0) fed += static_cast<size_t>(put);
         if (put < 0 || fed == stdin_data.size()) {
           close(in_fd);
