@@ -21,7 +21,7 @@ std::string console_text(const char* utf8_text) {
   return utf8_to_sjis(utf8_text);
 }
 
-void report_error(const char* format, const char* arg) {
+std::string error_line(const char* format, const char* arg) {
   platform::LocalTime t = platform::local_time();
   char stamp[64];
   snprintf(stamp, sizeof(stamp), "%04d/%02d/%02d %02d:%02d:%02d", t.year,
@@ -37,6 +37,11 @@ void report_error(const char* format, const char* arg) {
   }
   line += text;
   line += '\n';
+  return line;
+}
+
+void report_error(const char* format, const char* arg) {
+  const std::string line = error_line(format, arg);
   write_message(line.data(), line.size());
   fflush(stderr);
 }

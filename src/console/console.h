@@ -16,6 +16,8 @@ std::string console_text(const char* utf8_text);
 // "◆", the local time, a blank, the message with arg for its "%s" (arg may
 // be null when there is none), a line feed; standard error is flushed.
 void report_error(const char* format, const char* arg);
+// That line as report_error would print it now.
+std::string error_line(const char* format, const char* arg);
 
 // The plain formatted print of a message text to standard error.
 void report_info(const char* format, ...);

@@ -477,6 +477,73 @@ void prefault_pages(void* start, int64_t bytes) {
   madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 }
 
+namespace {
+
+// The mapping with the zero page behind it.
+size_t mapped_span(int64_t n) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return (static_cast<size_t>(n) + page - 1) / page * page + page;
+}
+
+// A file that shrinks while mapped makes reading its lost pages raise
+// SIGBUS. The job then ends as a stopping signal ends it (its child
+// stopped, its folders removed), after the message given with the mapping.
+const char* volatile g_mapped_start = nullptr;
+size_t g_mapped_span = 0;
+char g_bus_message[4096];
+size_t g_bus_message_length = 0;
+struct sigaction g_previous_bus_action;
+
+void end_on_lost_page(int signal_number, siginfo_t* info, void*) {
+  const char* at = static_cast<const char*>(info->si_addr);
+  const char* start = g_mapped_start;
+  if (start != nullptr && at >= start && at < start + g_mapped_span) {
+    ssize_t ignored = write(2, g_bus_message, g_bus_message_length);
+    (void)ignored;
+  }
+  stop_and_end(signal_number);
+}
+
+}  // namespace
+
+const char* map_for_reading(int fd, int64_t n, const std::string& lost_page_message) {
+  struct stat st;
+  if (n <= 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < n) {
+    return nullptr;
+  }
+  // A zero page is set aside first and the file mapped over its front:
+  // the bytes behind the file's last one, up to the next page, read as
+  // zeros, and so does the page behind that.
+  const size_t span = mapped_span(n);
+  void* area = mmap(nullptr, span, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return nullptr;
+  void* file = mmap(area, static_cast<size_t>(n), PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0);
+  if (file == MAP_FAILED) {
+    munmap(area, span);
+    return nullptr;
+  }
+  g_bus_message_length = std::min(lost_page_message.size(), sizeof(g_bus_message));
+  memcpy(g_bus_message, lost_page_message.data(), g_bus_message_length);
+  g_mapped_span = span;
+  g_mapped_start = static_cast<const char*>(file);
+  struct sigaction action;
+  memset(&action, 0, sizeof(action));
+  action.sa_sigaction = end_on_lost_page;
+  action.sa_flags = SA_SIGINFO;
+  sigfillset(&action.sa_mask);
+  sigaction(SIGBUS, &action, &g_previous_bus_action);
+  return static_cast<const char*>(file);
+}
+
+void unmap_for_reading(const char* start, int64_t n) {
+  if (start == nullptr) return;
+  if (start == g_mapped_start) {
+    sigaction(SIGBUS, &g_previous_bus_action, nullptr);
+    g_mapped_start = nullptr;
+  }
+  munmap(const_cast<char*>(start), mapped_span(n));
+}
+
 int64_t available_memory() {
   FILE* f = fopen("/proc/meminfo", "r");
   if (f != nullptr) {

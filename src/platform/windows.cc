@@ -462,6 +462,11 @@ void prefault_pages(void*, int64_t) {
   // The pages fault in as the reader fills them.
 }
 
+// The file is read into the sort buffer instead.
+const char* map_for_reading(int, int64_t, const std::string&) { return nullptr; }
+
+void unmap_for_reading(const char*, int64_t) {}
+
 bool can_allocate(int64_t bytes) {
   if (bytes <= 0) return true;
   // Committing charges the block against the commit limit, which is what

@@ -217,6 +217,39 @@ TEST(PosixTest, ReservedSpaceNeverLengthensTheFile) {
   }
 }
 
+TEST(PosixTest, MappedFileReadsWithZerosBehindAndEndsTheJobWhenItShrinks) {
+  testing::TempDir dir;
+  const std::string path = dir.file("mapped.txt");
+  const std::string text(8192 + 5, 'q');  // ends just past a page
+  testing::write_file(path, text);
+  int fd = platform::open_read(path);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(platform::map_for_reading(fd, 9000, "m"), nullptr);  // longer than the file
+  const char* p = platform::map_for_reading(fd, static_cast<int64_t>(text.size()), "gone\n");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(std::string(p, text.size()), text);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(p[text.size() + i], 0);
+  // A job folder is removed when the lost page is read.
+  const std::string folder = platform::make_locked_folder(dir.file("job"));
+  ASSERT_FALSE(folder.empty());
+  testing::write_file(folder + "/run.000", "x");
+  ASSERT_EQ(truncate(path.c_str(), 10), 0);
+  EXPECT_EXIT(
+      {
+        volatile char c = p[8192];
+        (void)c;
+        std::_Exit(0);
+      },
+      ::testing::KilledBySignal(SIGBUS), "^gone\n$");
+  EXPECT_FALSE(platform::exists(folder));
+  platform::remove_locked_folder(folder);
+  platform::unmap_for_reading(p, static_cast<int64_t>(text.size()));
+  platform::close_fd(fd);
+  int dev_null = platform::open_read("/dev/null");
+  EXPECT_EQ(platform::map_for_reading(dev_null, 1, "m"), nullptr);
+  platform::close_fd(dev_null);
+}
+
 TEST(PosixTest, ReadAndWriteWholeBuffers) {
   TempDir tmp;
   const std::string content = big_content();
