@@ -324,6 +324,8 @@ void sort_line_indexes(int32_t count, IndexComparator comparator) {
       string_sort_lines(count, form == WholeLineForm::kWide)) {
     return;
   }
+  // Lines without their zero go where the other sorts can read them.
+  if (!settle_bounded_lines(count)) return;
   // With /I, ties of different bytes keep the quicksort's order; the
   // string sort gives up (the table as it was) where it meets one.
   if (form == WholeLineForm::kNarrowFolded &&

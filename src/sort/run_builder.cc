@@ -23,6 +23,7 @@ LineTable line_table;
 ReaderState reader_state;
 RunWriter narrow_run_writer = &write_run_narrow;
 RunWriter wide_run_writer = &write_run_wide;
+int64_t map_input_from = int64_t{32} << 20;
 
 namespace {
 
@@ -95,6 +96,40 @@ int64_t table_entries() {
   return static_cast<int64_t>(line_table.block_size) * line_table.block_count;
 }
 
+// A mapped input is looked through for zeros on a thread of its own while
+// its lines are recorded; the answer is needed only once they are sorted.
+struct ZeroScan {
+  std::thread thread;
+  bool found = false;
+};
+
+// Never freed: a process that ends holds no thread object to tear down.
+ZeroScan& zero_scan() {
+  static ZeroScan* record = new ZeroScan;
+  return *record;
+}
+
+// Whether the mapped input holds a zero byte (unit), once the scan is done.
+bool mapped_input_holds_zero() {
+  ZeroScan& z = zero_scan();
+  if (z.thread.joinable()) z.thread.join();
+  return z.found;
+}
+
+// Back to the sort buffer once the mapped lines are written (or given up).
+void release_mapped_input() {
+  ReaderState& rs = reader_state;
+  if (rs.mapped == nullptr) return;
+  mapped_input_holds_zero();
+  platform::unmap_for_reading(rs.mapped, rs.mapped_size);
+  rs.mapped = nullptr;
+  rs.mapped_size = 0;
+  rs.buffer_start = sort_job.sort_buffer.get();
+  rs.next_line = nullptr;
+  rs.data_end = nullptr;
+  line_table.bounded = false;
+}
+
 void close_input() {
   stop_read_ahead();
   if (!reader_state.input_closed && reader_state.input_fd >= 0) {
@@ -109,6 +144,7 @@ int stop_failed(const char* message, const char* arg) {
   if (message != nullptr) report_error(message, arg);
   sort_job.failed = 1;
   close_input();
+  release_mapped_input();
   reader_state.next_line = nullptr;
   return 0;
 }
@@ -117,10 +153,17 @@ int stop_failed(const char* message, const char* arg) {
 // empties the table for the next one.
 void write_run(int32_t count, bool wide) {
   if (count > 0) {
+    if (reader_state.mapped != nullptr && mapped_input_holds_zero()) {
+      // A zero inside a line: the lines take their place in the buffer as
+      // a read would have put them there, and the sorts check for it.
+      if (!settle_bounded_lines(count)) return;
+      line_table.zero_free = false;
+    }
     sort_line_indexes(count, wide ? &compare_lines_wide : &compare_lines_narrow);
     int32_t run = sort_job.run_count++;
     progress_phase(ProgressPhase::kWrite, run + 1, 0);
     (wide ? wide_run_writer : narrow_run_writer)(count, run);
+    release_mapped_input();
     if (sort_job.remaining_bytes > 0) {
       progress_phase(ProgressPhase::kReadSort, run + 2, 0);
     }
@@ -270,6 +313,41 @@ bool more_arrived(bool wide) {
   return true;
 }
 
+// Maps the whole input in place of the first fill where the sort can take
+// its lines as they lie: one run of whole lines without /I, large enough
+// for the copy to matter, and room in the buffer for a settled copy
+// should the string sort give up or the input hold a zero byte (unit).
+// False, with nothing changed, otherwise.
+bool map_input(bool wide) {
+  ReaderState& rs = reader_state;
+  const int64_t n = sort_job.remaining_bytes;
+  const WholeLineForm form = whole_line_form(wide ? &compare_lines_wide : &compare_lines_narrow);
+  if (form != (wide ? WholeLineForm::kWide : WholeLineForm::kNarrow) ||
+      sort_job.run_count != 0 || line_table.last_line != -1 || n < map_input_from ||
+      n > rs.buffer_capacity || n + 2 > sort_job.sort_buffer_size || (wide && (n & 1) != 0)) {
+    return false;
+  }
+  const char* mapped = platform::map_for_reading(
+      rs.input_fd, n, error_line(msg::kReadFailed, sort_job.input_path.c_str()));
+  if (mapped == nullptr) return false;
+  ZeroScan& z = zero_scan();
+  z.found = false;
+  try {
+    z.thread = std::thread([mapped, n, wide] { zero_scan().found = holds_zero(mapped, n, wide); });
+  } catch (const std::system_error&) {
+    z.found = holds_zero(mapped, n, wide);
+  }
+  rs.mapped = mapped;
+  rs.mapped_size = n;
+  // Only read through: the builder writes no zero behind a bounded line.
+  rs.buffer_start = const_cast<char*>(mapped);
+  rs.data_end = rs.buffer_start + n;
+  rs.last_read = n;
+  line_table.bounded = true;
+  progress_add(n);
+  return true;
+}
+
 bool open_input(const char* input_path, bool wide) {
   ReaderState& rs = reader_state;
   if (wide && (rs.buffer_capacity & 1) && sort_job.sort_buffer) {
@@ -337,6 +415,9 @@ int build_run(const char* input_path, bool wide) {
   if (sort_job.remaining_bytes <= 0) {
     final_flush(wide);
     return 0;
+  }
+  if (rs.next_line == nullptr && map_input(wide)) {
+    rs.next_line = rs.buffer_start;
   }
   if (rs.next_line == nullptr) {
     int64_t got = fill(0, wide);
@@ -407,8 +488,10 @@ int build_run(const char* input_path, bool wide) {
   char* text_end = strip_line_end_crs(start, end, wide);
   int64_t length = (text_end - start) / unit;
   if (length > kMaxLineLength) return stop_failed(msg::kLineTooLong, nullptr);
-  text_end[0] = 0;
-  if (wide) text_end[1] = 0;
+  if (!line_table.bounded) {
+    text_end[0] = 0;
+    if (wide) text_end[1] = 0;
+  }
   char* recorded = start;
   if (wide && length > 0 && static_cast<unsigned char>(start[0]) == 0xFF &&
       static_cast<unsigned char>(start[1]) == 0xFE) {
@@ -430,6 +513,32 @@ int build_run(const char* input_path, bool wide) {
 }
 
 }  // namespace
+
+bool settle_bounded_lines(int32_t count) {
+  if (!line_table.bounded) return true;
+  const int64_t unit = sort_job.wide_mode != 0 ? 2 : 1;
+  char** starts = line_table.line_starts.get();
+  const int32_t* lengths = line_table.line_lengths.get();
+  int64_t need = 0;
+  for (int32_t i = 0; i < count; ++i) need += (int64_t{lengths[i]} + 1) * unit;
+  char* out = sort_job.sort_buffer.get();
+  if (out == nullptr || need > sort_job.sort_buffer_size) {
+    report_error(msg::kNoMemory, nullptr);
+    sort_job.failed = 1;
+    return false;
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    const size_t n = static_cast<size_t>(lengths[i]) * static_cast<size_t>(unit);
+    std::memcpy(out, starts[i], n);
+    std::memset(out + n, 0, static_cast<size_t>(unit));
+    starts[i] = out;
+    out += n + static_cast<size_t>(unit);
+  }
+  // The mapping stays until the run is written; its lines are no longer
+  // looked at.
+  line_table.bounded = false;
+  return true;
+}
 
 int build_run_narrow(const char* input_path, int) {
   return build_run(input_path, false);
@@ -482,6 +591,7 @@ void release_line_table() {
 
 void reset_run_builder() {
   close_input();
+  release_mapped_input();
   release_line_table();
   line_table = LineTable();
   reader_state = ReaderState();

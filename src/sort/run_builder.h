@@ -27,6 +27,10 @@ struct LineTable {
   // zero: every line then ends at the zero put behind it, with none
   // inside, which the string sort would otherwise check.
   bool zero_free = false;
+  // The lines lie in the input's own mapped pages, where nothing may be
+  // written: each ends at its length, with no zero behind it, and only the
+  // string sort, which can stop at a length, may take them as they are.
+  bool bounded = false;
 };
 
 struct ReaderState {
@@ -37,6 +41,9 @@ struct ReaderState {
   char* next_line = nullptr;
   char* data_end = nullptr;
   int64_t last_read = 0;
+  // The input mapped whole in place of the buffer, or null.
+  const char* mapped = nullptr;
+  int64_t mapped_size = 0;
 };
 
 extern LineTable line_table;
@@ -52,6 +59,17 @@ extern RunWriter wide_run_writer;
 // an error.
 int build_run_narrow(const char* input_path, int mode);
 int build_run_wide(const char* input_path, int mode);
+
+// An input of this many bytes or more that fits the buffer whole is
+// sorted in its own mapped pages where the sort allows it (whole lines
+// without /I, no zero byte or unit in the input), which spares filling
+// fresh memory with a copy of it.
+extern int64_t map_input_from;
+
+// Copies the count bounded lines into the sort buffer, each followed by
+// its zero, for the sorts that need that zero. False (reported, the job
+// failed) when they do not fit.
+bool settle_bounded_lines(int32_t count);
 
 // Makes room for more lines: the table grows geometrically, in whole
 // blocks. The new block count, or 0 when memory ran out (reported). Entries

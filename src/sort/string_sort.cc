@@ -47,6 +47,9 @@ struct Work {
   // ASCII capitals taken as small letters (narrow only); lines that then
   // compare equal must be the same bytes, else the sort gives up.
   bool fold;
+  // The lines end at their lengths, with no zero behind them (mapped
+  // input); the lengths are kept aside then.
+  bool bounded;
   int32_t step;         // characters in a key: 8 bytes or 4 units
   int32_t split_limit;  // more partitions than this: give up
   int32_t offer_size;   // ranges from this size on are shared
@@ -107,12 +110,27 @@ inline uint64_t wide_key(const char* line, int32_t depth) {
   return cut_at_zero(units_in_order(bytes_from(line + 2 * int64_t{depth}, true)), true);
 }
 
+// The same for a line of length characters with no zero behind it: the
+// characters past its end read as zeros, as the zero would. The bytes
+// read may reach 7 past the line, which the mapping allows.
+inline uint64_t bounded_key(const char* line, int32_t length, int32_t depth, bool wide) {
+  const int32_t left = length - depth;
+  if (left <= 0) return 0;
+  uint64_t v;
+  std::memcpy(&v, line + (wide ? 2 * int64_t{depth} : depth), sizeof(v));
+  v = __builtin_bswap64(v);
+  if (wide) v = units_in_order(v);
+  const int32_t bits = left * (wide ? 16 : 8);
+  return bits >= 64 ? v : v & (~uint64_t{0} << (64 - bits));
+}
+
 inline const char* line_at(const Work& w, uint32_t offset) {
   return w.base + offset;
 }
 
-inline uint64_t key_of(const Work& w, uint32_t offset, int32_t depth) {
+inline uint64_t key_of(const Work& w, uint32_t offset, int32_t length, int32_t depth) {
   const char* line = line_at(w, offset);
+  if (w.bounded) return bounded_key(line, length, depth, w.wide);
   if (w.wide) return wide_key(line, depth);
   uint64_t key = narrow_key(line, depth);
   return w.fold ? fold_word(key) : key;
@@ -131,15 +149,19 @@ inline bool ends(const Work& w, uint64_t key) {
 
 // Compares the lines at two offsets from depth on, their keys given: a
 // key (8 bytes, or 4 units) at a time, as the partitioning does.
-int compare_from(const Work& w, uint64_t ka, uint32_t a, uint64_t kb,
-                 uint32_t b, int32_t depth) {
+int compare_from(const Work& w, uint64_t ka, uint32_t a, int32_t na, uint64_t kb,
+                 uint32_t b, int32_t nb, int32_t depth) {
   for (;;) {
     if (ka != kb) return ka < kb ? -1 : 1;
     if (ends(w, ka)) return 0;
     depth += w.step;
-    ka = key_of(w, a, depth);
-    kb = key_of(w, b, depth);
+    ka = key_of(w, a, na, depth);
+    kb = key_of(w, b, nb, depth);
   }
+}
+
+inline int32_t length_at(const Work& w, int32_t i) {
+  return w.lengths != nullptr ? w.lengths[i] : 0;
 }
 
 void insertion_sort(Work& w, const Task& t) {
@@ -151,8 +173,8 @@ void insertion_sort(Work& w, const Task& t) {
     uint32_t e = offsets[i];
     uint16_t n = lengths != nullptr ? lengths[i] : 0;
     int32_t j = i;
-    while (j > t.lo &&
-           compare_from(w, keys[j - 1], offsets[j - 1], k, e, t.depth) > 0) {
+    while (j > t.lo && compare_from(w, keys[j - 1], offsets[j - 1], length_at(w, j - 1),
+                                    k, e, n, t.depth) > 0) {
       keys[j] = keys[j - 1];
       offsets[j] = offsets[j - 1];
       if (lengths != nullptr) lengths[j] = lengths[j - 1];
@@ -164,7 +186,8 @@ void insertion_sort(Work& w, const Task& t) {
   }
   if (!w.fold) return;
   for (int32_t i = t.lo + 1; i <= t.hi; ++i) {
-    if (compare_from(w, keys[i - 1], offsets[i - 1], keys[i], offsets[i], t.depth) == 0 &&
+    if (compare_from(w, keys[i - 1], offsets[i - 1], length_at(w, i - 1), keys[i],
+                     offsets[i], length_at(w, i), t.depth) == 0 &&
         !same_bytes(w, offsets[i - 1], offsets[i])) {
       w.failed = true;
       return;
@@ -263,7 +286,7 @@ void run_task(Work& w, Task first) {
       const int64_t at = w.wide ? 2 * int64_t{depth} : depth;
       for (int32_t k = lt; k <= gt; ++k) {
         if (k + kReachAhead <= gt) __builtin_prefetch(w.base + offsets[k + kReachAhead] + at);
-        keys[k] = key_of(w, offsets[k], depth);
+        keys[k] = key_of(w, offsets[k], length_at(w, k), depth);
       }
       parts[n++] = Task{lt, gt, depth, 0};
     }
@@ -319,6 +342,14 @@ uint64_t wide_slot_key(const char* start, int32_t) {
   return wide_key(start, 0);
 }
 
+uint64_t bounded_narrow_slot_key(const char* start, int32_t length) {
+  return bounded_key(start, length, 0, false);
+}
+
+uint64_t bounded_wide_slot_key(const char* start, int32_t length) {
+  return bounded_key(start, length, 0, true);
+}
+
 }  // namespace
 
 namespace {
@@ -350,13 +381,14 @@ bool string_sort_lines(int32_t count, bool wide, bool fold) {
   // With the lengths aside (when their 2 bytes a line can be had) they
   // need not be found again afterwards.
   std::unique_ptr<uint16_t[]> lengths = lengths_aside(count);
+  // Bounded lines have no zero to find their ends by.
+  const bool bounded = line_table.bounded;
+  if (bounded && (fold || lengths == nullptr)) return false;
   PackedTable packed;
   packed.lengths = lengths.get();
-  if (!pack_table(count, wide, threads,
-                  wide ? &wide_slot_key : (fold ? &folded_slot_key : &narrow_slot_key),
-                  &packed)) {
-    return false;
-  }
+  SlotKey key = wide ? &wide_slot_key : (fold ? &folded_slot_key : &narrow_slot_key);
+  if (bounded) key = wide ? &bounded_wide_slot_key : &bounded_narrow_slot_key;
+  if (!pack_table(count, wide, threads, key, &packed)) return false;
   // Folded, a sort that gives up must hand the quicksort its lines in the
   // order they were recorded: the buffer's order, if the table was in it.
   if (fold && !packed.in_buffer_order) {
@@ -370,6 +402,7 @@ bool string_sort_lines(int32_t count, bool wide, bool fold) {
   w.base = packed.base;
   w.wide = wide;
   w.fold = fold;
+  w.bounded = bounded;
   w.step = wide ? 4 : 8;
   int32_t log2 = 0;
   while ((int64_t{1} << log2) < count) ++log2;

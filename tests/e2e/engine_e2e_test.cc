@@ -262,5 +262,30 @@ TEST_F(EngineEndToEnd, InputReadAheadInPieces) {
   EXPECT_TRUE(list_dir(work_.path()).empty());
 }
 
+// From 32 MB on, an input that fits the buffer whole is sorted in its own
+// mapped pages: the lines are read and written from there, with no zero
+// behind them.
+TEST_F(EngineEndToEnd, LargeInputSortedWhereItLies) {
+  std::mt19937 rng(11);
+  Lines lines;
+  std::string input;
+  while (input.size() < (33u << 20)) {
+    // Ending in a digit: CRs that end a line are not part of it.
+    std::string line = random_line(&rng) + std::to_string(rng() % 100);
+    lines.push_back(line);
+    input += line + (rng() % 2 ? "\r\n" : "\n");
+  }
+  lines.push_back("last");
+  input += "last";
+  const std::string expected = sorted_by_sort(lines);
+  for (bool wide : {false, true}) {
+    ProgramResult r = quarnel(wide ? widened(input) : input,
+                              wide ? std::vector<std::string>{"/W"} : std::vector<std::string>{});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(same_bytes(output(), wide ? widened(expected) : expected)) << wide;
+    EXPECT_TRUE(list_dir(work_.path()).empty());
+  }
+}
+
 }  // namespace
 }  // namespace quarnel::testing
