@@ -399,7 +399,11 @@ TEST_F(RunBuilderTest, MappedInputSortsAsTheReadInputDoes) {
         EXPECT_FALSE(captured_bounded);
         read_runs = runs;
       } else {
+#ifdef _WIN32
+        EXPECT_FALSE(captured_bounded);  // read there
+#else
         EXPECT_EQ(captured_bounded, !c.zeros && !c.give_up);
+#endif
         EXPECT_TRUE(runs == read_runs);
       }
     }
