@@ -1,6 +1,7 @@
 // How two lines compare: whole lines or by the sort conditions, narrow
 // (Shift_JIS bytes) or wide (UTF-16LE units). Every line is followed in
-// memory by a zero byte (narrow) or zero unit (wide).
+// memory by a zero byte (narrow) or zero unit (wide); only the string sort
+// meets lines without it (see LineTable::bounded).
 //
 // Whole-line sorting also has a quicker form with the same answers: each
 // line's first 8 bytes (4 units) cached as one big-endian number, so that

@@ -156,7 +156,9 @@ void write_run(int32_t count, bool wide) {
     if (reader_state.mapped != nullptr && mapped_input_holds_zero()) {
       // A zero inside a line: the lines take their place in the buffer as
       // a read would have put them there, and the sorts check for it.
-      if (!settle_bounded_lines(count)) return;
+      // (Room for them was made sure of when the input was mapped; were it
+      // missing, the job fails and the lines are written where they lie.)
+      settle_bounded_lines(count);
       line_table.zero_free = false;
     }
     sort_line_indexes(count, wide ? &compare_lines_wide : &compare_lines_narrow);
@@ -322,7 +324,7 @@ bool map_input(bool wide) {
   ReaderState& rs = reader_state;
   const int64_t n = sort_job.remaining_bytes;
   const WholeLineForm form = whole_line_form(wide ? &compare_lines_wide : &compare_lines_narrow);
-  if (form != (wide ? WholeLineForm::kWide : WholeLineForm::kNarrow) ||
+  if (rs.mapped != nullptr || form != (wide ? WholeLineForm::kWide : WholeLineForm::kNarrow) ||
       sort_job.run_count != 0 || line_table.last_line != -1 || n < map_input_from ||
       n > rs.buffer_capacity || n + 2 > sort_job.sort_buffer_size || (wide && (n & 1) != 0)) {
     return false;
