@@ -122,9 +122,11 @@ void prefault_pages(void* start, int64_t bytes);
 // so that its cached pages are read in place instead of being copied into
 // fresh memory. At least 8 zero bytes can be read behind the n bytes. Null
 // where it cannot be done (the caller then reads the file), also when the
-// file holds fewer than n bytes. Should the file shrink while mapped, a
-// read of a lost page ends the job as a stopping signal does (see
-// make_locked_folder), lost_page_message printed first. One file at a time.
+// file holds fewer than n bytes (on Windows: other than n bytes, or n
+// leaving fewer than 8 bytes of its last page). Should the file shrink
+// while mapped (POSIX; Windows refuses to shorten it), a read of a lost
+// page ends the job as a stopping signal does (see make_locked_folder),
+// lost_page_message printed first. One file at a time.
 const char* map_for_reading(int fd, int64_t n, const std::string& lost_page_message);
 void unmap_for_reading(const char* start, int64_t n);
 // True when a block of that many bytes can be had now. The block is

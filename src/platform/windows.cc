@@ -462,10 +462,30 @@ void prefault_pages(void*, int64_t) {
   // The pages fault in as the reader fills them.
 }
 
-// The file is read into the sort buffer instead.
-const char* map_for_reading(int, int64_t, const std::string&) { return nullptr; }
+// A view of the whole file. The system refuses to shorten a file while a
+// view of it exists, so no page can be lost under it. The zeros behind the
+// last byte are the rest of its page: a file that leaves fewer than 8
+// there is read into the sort buffer instead.
+const char* map_for_reading(int fd, int64_t n, const std::string&) {
+  constexpr int64_t kPage = 4096;
+  if (n <= 0 || n % kPage == 0 || n % kPage > kPage - 8) return nullptr;
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  LARGE_INTEGER size;
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK ||
+      !GetFileSizeEx(h, &size) || size.QuadPart != n) {
+    return nullptr;
+  }
+  HANDLE mapping = CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return nullptr;
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  // The view keeps the mapping open.
+  CloseHandle(mapping);
+  return static_cast<const char*>(view);
+}
 
-void unmap_for_reading(const char*, int64_t) {}
+void unmap_for_reading(const char* start, int64_t) {
+  if (start != nullptr) UnmapViewOfFile(start);
+}
 
 bool can_allocate(int64_t bytes) {
   if (bytes <= 0) return true;

@@ -371,6 +371,16 @@ std::string random_input(std::mt19937* rng, bool wide, bool zeros) {
   return text;
 }
 
+// Windows maps only a file whose last page leaves 8 bytes behind it.
+bool mappable(size_t size) {
+#ifdef _WIN32
+  return size % 4096 != 0 && size % 4096 <= 4088;
+#else
+  (void)size;
+  return true;
+#endif
+}
+
 TEST_F(RunBuilderTest, MappedInputSortsAsTheReadInputDoes) {
   std::mt19937 rng(20261210);
   // Mapped and sorted in place; with zeros inside lines, or a string sort
@@ -399,11 +409,7 @@ TEST_F(RunBuilderTest, MappedInputSortsAsTheReadInputDoes) {
         EXPECT_FALSE(captured_bounded);
         read_runs = runs;
       } else {
-#ifdef _WIN32
-        EXPECT_FALSE(captured_bounded);  // read there
-#else
-        EXPECT_EQ(captured_bounded, !c.zeros && !c.give_up);
-#endif
+        EXPECT_EQ(captured_bounded, !c.zeros && !c.give_up && mappable(input.size()));
         EXPECT_TRUE(runs == read_runs);
       }
     }
