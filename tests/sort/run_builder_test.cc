@@ -12,6 +12,7 @@
 
 #include "options/sort_job.h"
 #include "sort/string_sort.h"
+#include "sort/table_slots.h"
 #include "text/ascii.h"
 #include "support/test_util.h"
 
@@ -57,6 +58,7 @@ class RunBuilderTest : public ::testing::Test {
     reset_run_builder();
     map_input_from = int64_t{32} << 20;
     string_sort_split_limit = -1;
+    keep_lengths_aside = true;
   }
 
   // What plan_memory leaves for the builder.
@@ -383,23 +385,29 @@ bool mappable(size_t size) {
 
 TEST_F(RunBuilderTest, MappedInputSortsAsTheReadInputDoes) {
   std::mt19937 rng(20261210);
-  // Mapped and sorted in place; with zeros inside lines, or a string sort
-  // that gives up, the lines move into the buffer before the other sorts.
+  // Mapped and sorted in place; with zeros inside lines, a string sort
+  // that gives up, or no room for the lengths it needs, the lines move into
+  // the buffer before the other sorts.
   struct Case {
     bool wide;
     bool zeros;
     bool give_up;
-  } cases[] = {{false, false, false}, {true, false, false}, {false, true, false},
-               {true, true, false},   {false, false, true}, {true, false, true}};
+    bool no_lengths;
+  } cases[] = {{false, false, false, false}, {true, false, false, false},
+               {false, true, false, false},  {true, true, false, false},
+               {false, false, true, false},  {true, false, true, false},
+               {true, false, false, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "wide " << c.wide << " zeros " << c.zeros
-                                      << " give up " << c.give_up);
+                                      << " give up " << c.give_up << " no lengths "
+                                      << c.no_lengths);
     const std::string input = random_input(&rng, c.wide, c.zeros);
     Runs read_runs;
     for (int64_t from : {int64_t{1} << 40, int64_t{1}}) {
       SetUp();
       map_input_from = from;
       string_sort_split_limit = c.give_up ? 0 : -1;
+      keep_lengths_aside = !c.no_lengths;
       prepare(input, static_cast<int64_t>(input.size()) + 16, 64, c.wide);
       drain();
       ASSERT_EQ(runs.size(), 1u);
@@ -409,7 +417,8 @@ TEST_F(RunBuilderTest, MappedInputSortsAsTheReadInputDoes) {
         EXPECT_FALSE(captured_bounded);
         read_runs = runs;
       } else {
-        EXPECT_EQ(captured_bounded, !c.zeros && !c.give_up && mappable(input.size()));
+        EXPECT_EQ(captured_bounded,
+                  !c.zeros && !c.give_up && !c.no_lengths && mappable(input.size()));
         EXPECT_TRUE(runs == read_runs);
       }
     }
