@@ -163,6 +163,37 @@ TEST(WindowsPlatform, FileBeyondFourGigabytes) {
   platform::close_fd(fd);
 }
 
+// A view of the whole file with zeros behind it, or none where its last
+// page leaves fewer than 8; a mapped file cannot be shortened.
+TEST(WindowsPlatform, MappedFileCannotShrinkUnderTheView) {
+  TempDir dir;
+  for (int64_t size : {int64_t{4000}, int64_t{4090}, int64_t{8192}}) {
+    const std::string path = dir.file("mapped" + std::to_string(size) + ".txt");
+    write_file(path, std::string(static_cast<size_t>(size), 'q'));
+    int fd = platform::open_read(path);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(platform::map_for_reading(fd, size + 1, "m"), nullptr);
+    const char* p = platform::map_for_reading(fd, size, "m");
+    if (size != 4000) {
+      EXPECT_EQ(p, nullptr) << size;
+    } else {
+      ASSERT_NE(p, nullptr);
+      EXPECT_EQ(std::string(p, 4000), std::string(4000, 'q'));
+      for (int i = 0; i < 8; ++i) EXPECT_EQ(p[4000 + i], 0);
+      HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      LARGE_INTEGER at;
+      at.QuadPart = 10;
+      EXPECT_FALSE(SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h));
+      CloseHandle(h);
+      EXPECT_EQ(p[3999], 'q');
+      platform::unmap_for_reading(p, size);
+    }
+    platform::close_fd(fd);
+  }
+}
+
 // Identity by volume and file index: another spelling of a file is the
 // same file, a copy is not; NUL is a device, which is never replaced.
 TEST(WindowsPlatform, IdentityWriteAccessAndDevices) {
