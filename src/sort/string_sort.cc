@@ -26,6 +26,10 @@ namespace {
 // Ranges below this are finished by insertion sort.
 constexpr int32_t kSmallRange = 16;
 
+// Ranges from this size on are split by one byte of their keys into as
+// many pieces as it has values, in one pass, rather than into three.
+constexpr int32_t kRadixFrom = 256;
+
 // How many lines ahead a new key's bytes are asked for.
 constexpr int32_t kReachAhead = 16;
 
@@ -36,6 +40,9 @@ struct Task {
   int32_t hi;
   int32_t depth;
   int32_t splits;  // partitions on the way here at this depth
+  // The keys' leading bytes the range's lines are known to share (a
+  // lower bound: 0 is always true).
+  int32_t shared_bytes = 0;
 };
 
 struct Work {
@@ -245,17 +252,182 @@ void offer(Work& w, const Task& t) {
   w.wake.notify_one();
 }
 
+// Lines whose key ends them are equal, and so the same bytes unless
+// folded; false (the sort given up) when folded lines of other bytes tie.
+bool equal_lines_hold(Work& w, int32_t lo, int32_t hi) {
+  if (!w.fold) return true;
+  for (int32_t k = lo + 1; k <= hi; ++k) {
+    if (!same_bytes(w, w.offsets[lo], w.offsets[k])) {
+      w.failed = true;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The keys of lo .. hi taken again, at depth.
+void refill_keys(Work& w, int32_t lo, int32_t hi, int32_t depth) {
+  // The lines lie scattered over the buffer: asking for each some lines
+  // ahead keeps several reads from memory on their way at once.
+  const int64_t at = w.wide ? 2 * int64_t{depth} : depth;
+  const uint32_t* offsets = w.offsets;
+  for (int32_t k = lo; k <= hi; ++k) {
+    if (k + kReachAhead <= hi) __builtin_prefetch(w.base + offsets[k + kReachAhead] + at);
+    w.keys[k] = key_of(w, offsets[k], length_at(w, k), depth);
+  }
+}
+
+// Whether keys that agree in their first bytes + 1 bytes, with the last
+// of those the given value, are whole and equal: a zero character among
+// them ends every line there.
+inline bool ended_at(const Work& w, uint64_t key, int32_t bytes) {
+  const int shift = 56 - 8 * bytes;
+  if (!w.wide) return ((key >> shift) & 0xFF) == 0;
+  return (bytes & 1) == 1 && ((key >> shift) & 0xFFFF) == 0;
+}
+
+// One pass that puts the range in the order of key byte t.shared_bytes,
+// leaving the groups of equal bytes as new tasks in parts. A byte all
+// keys share moves on to the next without a pass (to the next key once
+// the whole key is shared).
+template <bool kLengths>
+void radix_step(Work& w, Task t, std::vector<Task>* parts) {
+  uint64_t* keys = w.keys;
+  uint32_t* offsets = w.offsets;
+  uint16_t* lengths = w.lengths;
+  for (;;) {
+    if (t.shared_bytes == 8) {
+      if (ends(w, keys[t.lo])) {
+        equal_lines_hold(w, t.lo, t.hi);
+        return;
+      }
+      t.depth += w.step;
+      t.shared_bytes = 0;
+      t.splits = 0;
+      refill_keys(w, t.lo, t.hi, t.depth);
+    }
+    if (t.shared_bytes == 0) {
+      // The bytes every key shares, found in one pass.
+      uint64_t differ = 0;
+      const uint64_t k0 = keys[t.lo];
+      for (int32_t i = t.lo + 1; i <= t.hi; ++i) differ |= keys[i] ^ k0;
+      t.shared_bytes = differ == 0 ? 8 : __builtin_clzll(differ) / 8;
+      if (t.shared_bytes > 0 && ended_at(w, k0, t.shared_bytes - 1)) {
+        equal_lines_hold(w, t.lo, t.hi);
+        return;
+      }
+      if (t.shared_bytes == 8) continue;
+    }
+    const int shift = 56 - 8 * t.shared_bytes;
+    int32_t count[256] = {};
+    for (int32_t i = t.lo; i <= t.hi; ++i) ++count[(keys[i] >> shift) & 0xFF];
+    const int32_t size = t.hi - t.lo + 1;
+    const int first_byte = static_cast<int>((keys[t.lo] >> shift) & 0xFF);
+    if (count[first_byte] == size) {
+      if (ended_at(w, keys[t.lo], t.shared_bytes)) {
+        equal_lines_hold(w, t.lo, t.hi);
+        return;
+      }
+      ++t.shared_bytes;
+      continue;
+    }
+    // Each value's place, then every entry taken to it along the cycles
+    // of the permutation.
+    int32_t next[256];
+    int32_t end[256];
+    int32_t at = t.lo;
+    for (int b = 0; b < 256; ++b) {
+      next[b] = at;
+      at += count[b];
+      end[b] = at;
+    }
+    for (int b = 0; b < 256; ++b) {
+      while (next[b] < end[b]) {
+        uint64_t k = keys[next[b]];
+        uint32_t o = offsets[next[b]];
+        uint16_t n = kLengths ? lengths[next[b]] : 0;
+        int c = static_cast<int>((k >> shift) & 0xFF);
+        while (c != b) {
+          const int32_t to = next[c]++;
+          std::swap(k, keys[to]);
+          std::swap(o, offsets[to]);
+          if constexpr (kLengths) std::swap(n, lengths[to]);
+          c = static_cast<int>((k >> shift) & 0xFF);
+        }
+        keys[next[b]] = k;
+        offsets[next[b]] = o;
+        if constexpr (kLengths) lengths[next[b]] = n;
+        ++next[b];
+      }
+    }
+    int32_t from = t.lo;
+    for (int b = 0; b < 256; ++b) {
+      const int32_t to = from + count[b];
+      if (to - from >= 2) {
+        if (ended_at(w, keys[from], t.shared_bytes)) {
+          if (!equal_lines_hold(w, from, to - 1)) return;
+        } else {
+          parts->push_back(Task{from, to - 1, t.depth, t.splits, t.shared_bytes + 1});
+        }
+      }
+      from = to;
+    }
+    return;
+  }
+}
+
+// The characters every line opens with, in whole keys (a code's letter
+// and leading zeros, say), with the keys taken again behind them. Found
+// before the sort starts, so that the new keys are taken on all threads:
+// the first task would take them on one. 0 when the first keys differ.
+int32_t opening_depth(Work& w, int32_t count, int32_t threads) {
+  int32_t depth = 0;
+  if (threads < 2 || count < kRadixFrom) return 0;
+  for (;;) {
+    const uint64_t first = w.keys[0];
+    int32_t i = 1;
+    while (i < count && w.keys[i] == first) ++i;
+    if (i < count || ends(w, first)) return depth;
+    depth += w.step;
+    on_threads(threads, [&w, count, threads, depth](int32_t t) {
+      int32_t lo, hi;
+      piece_of(count, threads, t, &lo, &hi);
+      if (hi > lo) refill_keys(w, lo, hi - 1, depth);
+    });
+  }
+}
+
 // Sorts one shared range, keeping its smaller pieces on a stack of its own.
 void run_task(Work& w, Task first) {
   std::vector<Task> local;
+  std::vector<Task> radix_parts;
   local.push_back(first);
   uint64_t* keys = w.keys;
-  uint32_t* offsets = w.offsets;
   while (!local.empty() && !w.failed.load(std::memory_order_relaxed)) {
     Task t = local.back();
     local.pop_back();
     if (t.hi - t.lo + 1 <= kSmallRange) {
       insertion_sort(w, t);
+      continue;
+    }
+    if (t.hi - t.lo + 1 >= kRadixFrom) {
+      if (t.splits >= w.split_limit) {
+        w.failed = true;
+        return;
+      }
+      radix_parts.clear();
+      if (w.lengths != nullptr) {
+        radix_step<true>(w, t, &radix_parts);
+      } else {
+        radix_step<false>(w, t, &radix_parts);
+      }
+      for (const Task& part : radix_parts) {
+        if (part.hi - part.lo + 1 >= w.offer_size) {
+          offer(w, part);
+        } else {
+          local.push_back(part);
+        }
+      }
       continue;
     }
     int32_t mid = t.lo + (t.hi - t.lo) / 2;
@@ -269,25 +441,10 @@ void run_task(Work& w, Task first) {
     }
     Task parts[3];
     int n = 0;
-    // Lines whose key ends them are equal, and so the same bytes unless
-    // folded.
-    if (ends(w, pivot) && gt > lt && w.fold) {
-      for (int32_t k = lt + 1; k <= gt; ++k) {
-        if (!same_bytes(w, offsets[lt], offsets[k])) {
-          w.failed = true;
-          return;
-        }
-      }
-    }
+    if (ends(w, pivot) && gt > lt && !equal_lines_hold(w, lt, gt)) return;
     if (!ends(w, pivot) && gt > lt) {
       int32_t depth = t.depth + w.step;
-      // The lines lie scattered over the buffer: asking for each some
-      // lines ahead keeps several reads from memory on their way at once.
-      const int64_t at = w.wide ? 2 * int64_t{depth} : depth;
-      for (int32_t k = lt; k <= gt; ++k) {
-        if (k + kReachAhead <= gt) __builtin_prefetch(w.base + offsets[k + kReachAhead] + at);
-        keys[k] = key_of(w, offsets[k], length_at(w, k), depth);
-      }
+      refill_keys(w, lt, gt, depth);
       parts[n++] = Task{lt, gt, depth, 0};
     }
     if (t.splits >= w.split_limit) {
@@ -409,7 +566,7 @@ bool string_sort_lines(int32_t count, bool wide, bool fold) {
   w.split_limit = string_sort_split_limit >= 0 ? string_sort_split_limit
                                                : 4 * log2 + 32;
   w.offer_size = std::max<int32_t>(4096, count / (threads * 16));
-  w.shared.push_back(Task{0, count - 1, 0, 0});
+  w.shared.push_back(Task{0, count - 1, opening_depth(w, count, threads), 0});
   on_threads(threads, [&w](int32_t) { drain(&w); });
   // Given up or not, the table is whole again, in some order of its lines;
   // equal lines being equal bytes, the quicksort may start from any.

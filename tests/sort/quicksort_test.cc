@@ -329,6 +329,60 @@ TEST_F(QuicksortTest, StringSortWritesTheSameBytes) {
   }
 }
 
+// Large ranges are split a key byte at a time: lines that all open alike
+// (the keys taken again, on every thread, before the sort starts), bytes
+// of every value, lines ending inside the shared opening, and folded ties
+// of different bytes found there.
+TEST_F(QuicksortTest, StringSortSplitsLargeRangesByKeyBytes) {
+  std::mt19937 rng(2024);
+  parallel_sort_min_count = 2;
+  sort_thread_count = 2;
+  for (int form = 0; form < 8; ++form) {
+    const bool wide = form % 2 == 1;
+    // Some lines end inside the opening: the last one alone, or others too.
+    const bool cut_short = form % 4 >= 2;
+    keep_lengths_aside = form < 4;
+    const std::string opening = "K00000000000000000000";
+    std::vector<std::string> lines;
+    for (int i = 0; i < 6000; ++i) {
+      std::string line = opening;
+      const bool cut = cut_short && (i == 5999 || (form >= 4 && i % 500 == 0));
+      if (cut) line.resize(i == 5999 ? 5 : static_cast<size_t>(rng() % opening.size()));
+      const int tail = cut ? 0 : static_cast<int>(rng() % 7);
+      for (int k = 0; k < tail; ++k) {
+        line.push_back(static_cast<char>(1 + rng() % 255));
+        if (wide) line.push_back(static_cast<char>(rng() % 4 == 0 ? 0 : rng() % 256));
+      }
+      if (wide) {
+        std::string units;
+        for (size_t k = 0; k < opening.size() && k < line.size(); ++k) {
+          units += std::string(1, line[k]) + '\0';
+        }
+        if (line.size() > opening.size()) units += line.substr(opening.size());
+        line = units + '\0';
+      }
+      lines.push_back(line);
+    }
+    const int32_t n = static_cast<int32_t>(lines.size());
+    load(lines, wide);
+    sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+    std::vector<std::string> expected = written(wide);
+    load(lines, wide);
+    ASSERT_TRUE(string_sort_lines(n, wide)) << "form " << form;
+    ASSERT_EQ(written(wide), expected) << "form " << form;
+  }
+
+  sort_job.line_comparer = &strcmp_nocase;
+  std::vector<std::string> cased;
+  for (int i = 0; i < 4000; ++i) cased.push_back("code" + std::to_string(i % 1000));
+  cased[1234] = "CODE234";
+  load(cased);
+  EXPECT_FALSE(string_sort_lines(4000, false, true));
+  std::vector<int> recorded(4000);
+  for (int i = 0; i < 4000; ++i) recorded[i] = i;
+  EXPECT_EQ(order(), recorded);
+}
+
 TEST_F(QuicksortTest, ThreadsGiveTheSamePermutation) {
   std::mt19937 rng(99);
   std::vector<std::string> lines = random_lines(&rng, 20000, false);
