@@ -11,6 +11,9 @@
 #   amount    key (19,12)[A;I]               sort -k1.19,1.30n
 #   wide      the records in UTF-16LE, /W    Quarnel narrow on the records
 #
+# Below the table, for the wide case: how long a plain copy of the narrow
+# and of the wide records into a new file takes, the floor of that ratio.
+#
 #   bench/run.sh [--plot] [SIZE_BYTES] [RUNS] [CASE...]
 #       SIZE_BYTES  default 1000000000; RUNS default 3; CASE default all six
 #       --plot      runs the cases at 100 MB, 300 MB and SIZE_BYTES (or the
@@ -130,6 +133,28 @@ check_case() {
 }
 
 rows=()
+notes=()
+
+# copy_floor NARROW WIDE WORK: the median time a plain copy of each input
+# into a new file takes, alternating. The wide records are half as large
+# again as the narrow ones, and reading and writing them costs that much
+# more whatever sorts them: the copies show that floor on this machine.
+copy_floor() {
+  local narrow=$1 wide=$2 work=$3 copy="$3/copy" nt=() wt=() t m i
+  for ((i = 1; i <= runs; i++)); do
+    read -r t m < <(measure sh -c 'cat "$1" > "$2"' copy "$narrow" "$copy"); nt+=("$t")
+    rm -f "$copy"
+    read -r t m < <(measure sh -c 'cat "$1" > "$2"' copy "$wide" "$copy"); wt+=("$t")
+    rm -f "$copy"
+  done
+  local n w
+  n=$(printf '%s\n' "${nt[@]}" | median)
+  w=$(printf '%s\n' "${wt[@]}" | median)
+  notes+=("$(awk -v n="$n" -v w="$w" -v a="$(stat -c %s "$narrow")" -v b="$(stat -c %s "$wide")" \
+    'BEGIN { printf "copy floor (cat input > file): narrow %.0f MB %.2f s, wide %.0f MB %.2f s, ratio %.2f",
+      a / 1e6, n, b / 1e6, w, w / n }')")
+  echo "   ${notes[-1]}"
+}
 
 # bench_case NAME INPUT_BYTES
 bench_case() {
@@ -195,6 +220,8 @@ bench_case() {
   LC_ALL=C TMPDIR="$work" measure "${scmd[@]}" >/dev/null
   check_case "$name" "$qout" "$sout"
   [ -z "$(ls -A "$work")" ] || fail "WORK FOLDER NOT EMPTY ($name)"
+  rm -f "$qout" "$sout"
+  if [ "$name" = wide ]; then copy_floor "$input" "$winput" "$work"; fi
   local load_after qmed smed qmem
   load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "   checked; load after: $load_after"
@@ -206,7 +233,6 @@ bench_case() {
       -v l="$load_after" 'BEGIN {
     printf "| %s | %s | %.0f MB | %.2f | %.2f | %.2f | <= %s | %d MB (limit %d) | %s |",
       n, p, b / 1e6, q, s, q / s, t, qm / 1024, lim / 1024, l }')")
-  rm -f "$qout" "$sout"
 }
 
 print_table() {
@@ -214,6 +240,7 @@ print_table() {
   echo "| case | peer | input | Quarnel s | peer s | ratio | target | Quarnel peak | load after |"
   echo "| --- | --- | --- | --- | --- | --- | --- | --- | --- |"
   printf '%s\n' "${rows[@]}"
+  if [ "${#notes[@]}" -gt 0 ]; then echo; printf '%s\n' "${notes[@]}"; fi
 }
 
 # Draws bench/times.png from the medians collected in bench/data/times.dat.
@@ -256,6 +283,7 @@ points="$data/times.dat"
 : > "$points"
 for s in "${sizes[@]}"; do
   rows=()
+  notes=()
   for c in "${cases[@]}"; do bench_case "$c" "$s"; done
   print_table
   printf '%s\n' "${rows[@]}" | awk -F'|' '{ gsub(/ /, "", $2); gsub(/[ MB]/, "", $4)
