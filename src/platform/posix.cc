@@ -515,8 +515,16 @@ const char* map_for_reading(int fd, int64_t n, const std::string& lost_page_mess
   // the bytes behind the file's last one, up to the next page, read as
   // zeros, and so does the page behind that.
   const size_t span = mapped_span(n);
-  void* area = mmap(nullptr, span, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (area == MAP_FAILED) return nullptr;
+  // The file starts at a 2 MB boundary, where the system can map whole
+  // 2 MB pieces of its cache with one entry each: the sort reads the lines
+  // all over the file, and fewer entries to look up make each read cheaper.
+  const size_t align = size_t{2} << 20;
+  void* reserved = mmap(nullptr, span + align, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (reserved == MAP_FAILED) return nullptr;
+  char* low = static_cast<char*>(reserved);
+  char* area = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(low) + align - 1) & ~(align - 1));
+  if (area > low) munmap(low, static_cast<size_t>(area - low));
+  if (low + align > area) munmap(area + span, static_cast<size_t>(low + align - area));
   void* file = mmap(area, static_cast<size_t>(n), PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0);
   if (file == MAP_FAILED) {
     munmap(area, span);
