@@ -1,9 +1,11 @@
 // Whole-line sorting without /I, where lines that compare equal are the
 // same bytes: then every correct order writes the same output, and a
 // multikey quicksort over 8 bytes (4 units) at a time, on two threads,
-// may stand in for the index quicksort. It works in the table's own
-// slots (key and offset where start and length were). It gives up, leaving the table
-// as it was, wherever that reasoning fails or the work grows too deep.
+// may stand in for the index quicksort; large ranges are split by one key
+// byte at a time, in a single pass each. It works in the table's own
+// slots (key and offset where start and length were). It gives up,
+// leaving the table as it was, wherever that reasoning fails or the work
+// grows too deep.
 #ifndef QUARNEL_SORT_STRING_SORT_H_
 #define QUARNEL_SORT_STRING_SORT_H_
 
