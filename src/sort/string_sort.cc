@@ -311,11 +311,9 @@ void radix_step(Work& w, Task t, std::vector<Task>* parts) {
       uint64_t differ = 0;
       const uint64_t k0 = keys[t.lo];
       for (int32_t i = t.lo + 1; i <= t.hi; ++i) differ |= keys[i] ^ k0;
+      // A shared zero character would make the keys whole and equal: then
+      // all 8 bytes are shared, and the check above settles them.
       t.shared_bytes = differ == 0 ? 8 : __builtin_clzll(differ) / 8;
-      if (t.shared_bytes > 0 && ended_at(w, k0, t.shared_bytes - 1)) {
-        equal_lines_hold(w, t.lo, t.hi);
-        return;
-      }
       if (t.shared_bytes == 8) continue;
     }
     const int shift = 56 - 8 * t.shared_bytes;
