@@ -17,7 +17,7 @@
 #include "options/sort_conditions.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
-#include "sort/key_compare.h"
+#include "order/key_compare.h"
 #include "text/ascii.h"
 
 namespace {

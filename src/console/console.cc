@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "console/console_text.h"
 #include "console/messages.h"
 #include "console/progress.h"
 #include "platform/module_path.h"
@@ -13,13 +14,6 @@
 #include "text/sjis.h"
 
 namespace quarnel {
-
-std::string console_text(const char* utf8_text) {
-  if (platform::system_encoding() == platform::SystemEncoding::kUtf8) {
-    return utf8_text;
-  }
-  return utf8_to_sjis(utf8_text);
-}
 
 std::string error_line(const char* format, const char* arg) {
   platform::LocalTime t = platform::local_time();

@@ -8,10 +8,9 @@
 
 #include <string>
 
-namespace quarnel {
+#include "console/console_text.h"
 
-// A message text of the source (UTF-8) in the console's encoding.
-std::string console_text(const char* utf8_text);
+namespace quarnel {
 
 // "◆", the local time, a blank, the message with arg for its "%s" (arg may
 // be null when there is none), a line feed; standard error is flushed.

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "console/console.h"
+#include "console/console_text.h"
 #include "platform/platform.h"
 
 namespace quarnel {

@@ -8,16 +8,16 @@
 #include "console/console.h"
 #include "console/messages.h"
 #include "console/progress.h"
-#include "merge/hand_off.h"
-#include "merge/stdout_copy.h"
+#include "handoff/hand_off.h"
+#include "output/stdout_copy.h"
 #include "options/command_line.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
-#include "sort/job_folder.h"
-#include "sort/memory_plan.h"
-#include "sort/output_file.h"
-#include "sort/run_builder.h"
-#include "sort/run_files.h"
+#include "output/job_folder.h"
+#include "input/memory_plan.h"
+#include "output/output_file.h"
+#include "input/run_builder.h"
+#include "output/run_files.h"
 
 namespace quarnel {
 

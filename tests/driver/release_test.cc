@@ -2,7 +2,7 @@
 
 #include "driver/driver.h"
 #include "options/sort_job.h"
-#include "sort/run_builder.h"
+#include "input/run_builder.h"
 
 namespace quarnel {
 namespace {

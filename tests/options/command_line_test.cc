@@ -11,7 +11,7 @@
 #include "driver/driver.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
-#include "sort/run_builder.h"
+#include "input/run_builder.h"
 #include "support/test_util.h"
 
 namespace quarnel {

@@ -8,10 +8,10 @@
 
 #include <string>
 
-#include "merge/launch.h"
+#include "handoff/launch.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
-#include "sort/run_files.h"
+#include "output/run_files.h"
 #include "support/test_util.h"
 #include "text/sjis.h"
 

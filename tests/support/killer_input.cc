@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "sort/quicksort.h"
+#include "order/quicksort.h"
 
 namespace quarnel::testing {
 

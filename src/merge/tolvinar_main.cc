@@ -1,3 +1,0 @@
-#include "merge/tolvinar.h"
-
-int main(int argc, char** argv) { return quarnel::run_tolvinar(argc, argv); }

@@ -1,0 +1,108 @@
+#include "order/compare.h"
+
+#include <cstring>
+
+#include "options/sort_job.h"
+#include "order/key_compare.h"
+#include "order/line_table.h"
+
+namespace quarnel {
+
+namespace {
+
+inline int sign(int r) { return r > 0 ? 1 : (r < 0 ? -1 : 0); }
+
+// Code-unit order up to the first difference, or equal when both reach
+// their terminating zero together.
+inline int compare_units(const uint16_t* a, const uint16_t* b) {
+  for (;; ++a, ++b) {
+    if (*a != *b) return *a < *b ? -1 : 1;
+    if (*a == 0) return 0;
+  }
+}
+
+}  // namespace
+
+int compare_narrow(const char* a, int32_t length_a, const char* b,
+                   int32_t length_b) {
+  if (sort_job.key_mode) return compare_keys_narrow(a, length_a, b, length_b);
+  return sign(sort_job.line_comparer(a, b));
+}
+
+int compare_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
+                 int32_t length_b) {
+  if (sort_job.key_mode) return compare_keys_wide(a, length_a, b, length_b);
+  return compare_units(a, b);
+}
+
+int compare_narrow(const CompareRules& rules, const char* a, int32_t length_a,
+                   const char* b, int32_t length_b) {
+  if (rules.key_mode) {
+    return compare_keys_narrow(a, length_a, b, length_b, rules.conditions,
+                               rules.condition_count, rules.field_comparer);
+  }
+  return sign(rules.line_comparer(a, b));
+}
+
+int compare_wide(const CompareRules& rules, const uint16_t* a,
+                 int32_t length_a, const uint16_t* b, int32_t length_b) {
+  if (rules.key_mode) {
+    return compare_keys_wide(a, length_a, b, length_b, rules.conditions,
+                             rules.condition_count);
+  }
+  return compare_units(a, b);
+}
+
+int compare_lines_narrow(int32_t a, int32_t b) {
+  return compare_narrow(line_table.line_starts[a], line_table.line_lengths[a],
+                        line_table.line_starts[b], line_table.line_lengths[b]);
+}
+
+int compare_lines_wide(int32_t a, int32_t b) {
+  return compare_wide(
+      reinterpret_cast<const uint16_t*>(line_table.line_starts[a]),
+      line_table.line_lengths[a],
+      reinterpret_cast<const uint16_t*>(line_table.line_starts[b]),
+      line_table.line_lengths[b]);
+}
+
+uint64_t narrow_line_prefix(const char* line, int32_t length, bool fold) {
+  uint64_t value = 0;
+  if (length >= 8) {
+    std::memcpy(&value, line, 8);
+    value = cut_at_zero(__builtin_bswap64(value), false);
+  } else {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(line);
+    for (int32_t i = 0; i < length && p[i] != 0; ++i) {
+      value |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
+    }
+  }
+  return fold ? fold_word(value) : value;
+}
+
+uint64_t wide_line_prefix(const uint16_t* line, int32_t length) {
+  uint64_t value = 0;
+  if (length >= 4) {
+    std::memcpy(&value, line, 8);
+    return cut_at_zero(units_in_order(__builtin_bswap64(value)), true);
+  }
+  for (int32_t i = 0; i < length && line[i] != 0; ++i) {
+    value |= static_cast<uint64_t>(line[i]) << (48 - 16 * i);
+  }
+  return value;
+}
+
+WholeLineForm whole_line_form(int (*comparator)(int32_t, int32_t)) {
+  if (sort_job.key_mode) return WholeLineForm::kNone;
+  if (comparator == &compare_lines_wide) return WholeLineForm::kWide;
+  if (comparator != &compare_lines_narrow) return WholeLineForm::kNone;
+  if (sort_job.line_comparer == &strcmp_nocase) {
+    return WholeLineForm::kNarrowFolded;
+  }
+  if (sort_job.line_comparer == static_cast<LineComparer>(&::strcmp)) {
+    return WholeLineForm::kNarrow;
+  }
+  return WholeLineForm::kNone;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,135 @@
+// Tolvinar's command line: it sets up the SortJob as Quarnel's options
+// would (mode, case rule, the key text compiled into sort conditions),
+// takes the merge's rules from it, reads the list and hands the runs over.
+#include "tolvinar/tolvinar.h"
+
+#include <cstring>
+#include <memory>
+
+#include "console/console.h"
+#include "tolvinar/merger.h"
+#include "tolvinar/tolvinar_messages.h"
+#include "options/sort_conditions.h"
+#include "options/sort_job.h"
+#include "platform/platform.h"
+#include "text/ascii.h"
+
+namespace quarnel {
+
+namespace {
+
+constexpr const char* kProgramName = "Tolvinar";
+constexpr const char* kStdoutName = "stdout";
+
+bool same_option(const char* word, const char* option) {
+  return strcmp_nocase(word, option) == 0;
+}
+
+// false when the file cannot be read.
+bool read_whole_file(const std::string& path, std::string* contents) {
+  int fd = platform::open_read(path);
+  if (fd < 0) return false;
+  char chunk[65536];
+  bool ok = true;
+  for (;;) {
+    int64_t n = platform::read_fd(fd, chunk, sizeof(chunk));
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    contents->append(chunk, static_cast<size_t>(n));
+  }
+  platform::close_fd(fd);
+  return ok;
+}
+
+// The key text goes through the same compiler as Quarnel's, silently.
+int compile_key_text(const std::string& key_text) {
+  if (key_text.size() >= static_cast<size_t>(kTextBufferSize)) {
+    report_error(tolvinar_msg::kBadArgument, key_text.c_str());
+    return -1;
+  }
+  sort_job.key_text.reset(new char[kTextBufferSize]);
+  memcpy(sort_job.key_text.get(), key_text.c_str(), key_text.size() + 1);
+  sort_job.key_table = new_key_table();
+  sort_job.key_mode = 1;
+  return build_sort_conditions(false);
+}
+
+}  // namespace
+
+std::vector<std::string> parse_run_list(const std::string& contents) {
+  std::vector<std::string> runs;
+  size_t at = 0;
+  while (at < contents.size()) {
+    size_t end = contents.find('\n', at);
+    if (end == std::string::npos) end = contents.size();
+    std::string line = contents.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) runs.push_back(line);
+    at = end + 1;
+  }
+  return runs;
+}
+
+int run_tolvinar(int argc, char** argv) {
+  platform::init_locale();
+  if (argc < 3) {
+    show_usage(kProgramName);
+    return kMergeBadArguments;
+  }
+  const std::string list_path = argv[1];
+  MergeSettings settings;
+  settings.output = argv[2];
+  settings.to_stdout = settings.output == kStdoutName;
+  // Only the list Quarnel named for this start: a list given by hand, or
+  // one a stray variable happens to name otherwise, leaves its runs whole.
+  const char* spent_list = platform::get_env(kSpentRunsVariable);
+  settings.spent_runs = spent_list != nullptr && list_path == spent_list;
+
+  bool narrow_wide = false;  // /W: wide text without a mark
+  bool marked_wide = false;  // /Wide: every run and the output begin FF FE
+  bool ignore_case = false;
+  std::string key_text;
+  bool have_key = false;
+  for (int i = 3; i < argc; ++i) {
+    const char* word = argv[i];
+    if (same_option(word, "/W")) {
+      narrow_wide = true;
+    } else if (same_option(word, "/Wide")) {
+      marked_wide = true;
+    } else if (same_option(word, "/I")) {
+      ignore_case = true;
+    } else if (i == 3 && word[0] != '\0') {
+      // The third argument is the key text whatever it begins with: the
+      // words Quarnel gathers into it may begin with a slash.
+      key_text = word;
+      have_key = true;
+    } else {
+      report_error(tolvinar_msg::kBadArgument, word);
+      return kMergeBadArguments;
+    }
+  }
+  if (narrow_wide && marked_wide) {
+    report_error(tolvinar_msg::kWideConflict, nullptr);
+    return kMergeBadArguments;
+  }
+
+  sort_job.wide_mode = (narrow_wide || marked_wide) ? 1 : 0;
+  sort_job.input_bom = marked_wide ? std::string("\xFF\xFE", 2) : std::string();
+  sort_job.ignore_case = ignore_case ? 1 : 0;
+  if (have_key && compile_key_text(key_text) != 0) return kMergeBadArguments;
+  const MergeRules rules = merge_rules_from_job();
+
+  std::string contents;
+  if (!read_whole_file(list_path, &contents)) {
+    report_error(tolvinar_msg::kListUnreadable, list_path.c_str());
+    return kMergeIoFailure;
+  }
+  std::vector<std::string> runs = parse_run_list(contents);
+  if (runs.empty()) {
+    report_error(tolvinar_msg::kListEmpty, list_path.c_str());
+    return kMergeIoFailure;
+  }
+  return merge_runs(runs, rules, settings);
+}
+
+}  // namespace quarnel
