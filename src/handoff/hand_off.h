@@ -1,7 +1,7 @@
 // Hands several runs to the merge program: writes the list file, starts
 // the program with the job's settings and waits for it.
-#ifndef QUARNEL_MERGE_HAND_OFF_H_
-#define QUARNEL_MERGE_HAND_OFF_H_
+#ifndef QUARNEL_HANDOFF_HAND_OFF_H_
+#define QUARNEL_HANDOFF_HAND_OFF_H_
 
 #include <string>
 
@@ -21,4 +21,4 @@ int hand_to_merge();
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_MERGE_HAND_OFF_H_
+#endif  // QUARNEL_HANDOFF_HAND_OFF_H_

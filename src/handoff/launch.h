@@ -1,6 +1,6 @@
 // Runs a command line as a child process and waits for its exit status.
-#ifndef QUARNEL_MERGE_LAUNCH_H_
-#define QUARNEL_MERGE_LAUNCH_H_
+#ifndef QUARNEL_HANDOFF_LAUNCH_H_
+#define QUARNEL_HANDOFF_LAUNCH_H_
 
 namespace quarnel {
 
@@ -10,4 +10,4 @@ int launch_command(const char* command_line);
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_MERGE_LAUNCH_H_
+#endif  // QUARNEL_HANDOFF_LAUNCH_H_

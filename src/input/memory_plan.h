@@ -5,8 +5,8 @@
 // The budget arithmetic is kept apart from the machine (file size,
 // available memory and allocations come in as arguments), so that every
 // branch can be checked without a machine of the size it is meant for.
-#ifndef QUARNEL_SORT_MEMORY_PLAN_H_
-#define QUARNEL_SORT_MEMORY_PLAN_H_
+#ifndef QUARNEL_INPUT_MEMORY_PLAN_H_
+#define QUARNEL_INPUT_MEMORY_PLAN_H_
 
 #include <cstdint>
 #include <functional>
@@ -65,4 +65,4 @@ BufferChoice settle_buffer(int64_t budget, int64_t file_size,
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_MEMORY_PLAN_H_
+#endif  // QUARNEL_INPUT_MEMORY_PLAN_H_

@@ -7,8 +7,8 @@
 // line holds at most 65535 bytes (units in wide mode). A builder that
 // stops on an error (a line too long, memory, a read error) reports it and
 // sets sort_job.failed, so that the job ends without output.
-#ifndef QUARNEL_SORT_RUN_BUILDER_H_
-#define QUARNEL_SORT_RUN_BUILDER_H_
+#ifndef QUARNEL_INPUT_RUN_BUILDER_H_
+#define QUARNEL_INPUT_RUN_BUILDER_H_
 
 #include <cstdint>
 #include <memory>
@@ -54,4 +54,4 @@ void reset_run_builder();
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_RUN_BUILDER_H_
+#endif  // QUARNEL_INPUT_RUN_BUILDER_H_

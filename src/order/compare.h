@@ -6,8 +6,8 @@
 // Whole-line sorting also has a quicker form with the same answers: each
 // line's first 8 bytes (4 units) cached as one big-endian number, so that
 // most comparisons never reach the line itself.
-#ifndef QUARNEL_SORT_COMPARE_H_
-#define QUARNEL_SORT_COMPARE_H_
+#ifndef QUARNEL_ORDER_COMPARE_H_
+#define QUARNEL_ORDER_COMPARE_H_
 
 #include <cstdint>
 #include <cstring>
@@ -97,4 +97,4 @@ struct WidePrefixCompare {
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_COMPARE_H_
+#endif  // QUARNEL_ORDER_COMPARE_H_

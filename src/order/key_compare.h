@@ -1,7 +1,7 @@
 // Key-mode comparison: the conditions walked in order, each comparing one
 // field as characters or as a number.
-#ifndef QUARNEL_SORT_KEY_COMPARE_H_
-#define QUARNEL_SORT_KEY_COMPARE_H_
+#ifndef QUARNEL_ORDER_KEY_COMPARE_H_
+#define QUARNEL_ORDER_KEY_COMPARE_H_
 
 #include <cstdint>
 
@@ -105,4 +105,4 @@ struct KeyCacheCompare {
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_KEY_COMPARE_H_
+#endif  // QUARNEL_ORDER_KEY_COMPARE_H_

@@ -10,8 +10,8 @@
 // instead, and that order is kept only when no two neighbours tie, since
 // then it is the only sorted order there is; ties send the range back to
 // the quicksort's own steps.
-#ifndef QUARNEL_SORT_QUICKSORT_H_
-#define QUARNEL_SORT_QUICKSORT_H_
+#ifndef QUARNEL_ORDER_QUICKSORT_H_
+#define QUARNEL_ORDER_QUICKSORT_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -262,4 +262,4 @@ void sort_entries_shared(int32_t count, Compare& cmp, Swap& swap) {
 }  // namespace quicksort
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_QUICKSORT_H_
+#endif  // QUARNEL_ORDER_QUICKSORT_H_

@@ -6,8 +6,8 @@
 // slots (key and offset where start and length were). It gives up,
 // leaving the table as it was, wherever that reasoning fails or the work
 // grows too deep.
-#ifndef QUARNEL_SORT_STRING_SORT_H_
-#define QUARNEL_SORT_STRING_SORT_H_
+#ifndef QUARNEL_ORDER_STRING_SORT_H_
+#define QUARNEL_ORDER_STRING_SORT_H_
 
 #include <cstdint>
 
@@ -34,4 +34,4 @@ extern int32_t string_sort_split_limit;
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_STRING_SORT_H_
+#endif  // QUARNEL_ORDER_STRING_SORT_H_

@@ -3,14 +3,13 @@
 // 4-byte length slot its offset from the lowest line. Unpacking puts the
 // starts back and finds each length again from the line's ending zero,
 // so only tables whose lines hold no zero before their end may be packed.
-#ifndef QUARNEL_SORT_TABLE_SLOTS_H_
-#define QUARNEL_SORT_TABLE_SLOTS_H_
+#ifndef QUARNEL_ORDER_TABLE_SLOTS_H_
+#define QUARNEL_ORDER_TABLE_SLOTS_H_
 
 #include <cstdint>
 #include <memory>
-#include <system_error>
-#include <thread>
-#include <vector>
+
+#include "platform/worker.h"
 
 namespace quarnel {
 
@@ -50,22 +49,6 @@ extern bool keep_lengths_aside;
 // The length of the line at p, up to its zero (byte or unit).
 int32_t length_to_zero(const char* p, bool wide);
 
-// Runs fn(t) for t = 0 .. threads-1, each on a thread of its own where
-// one can be had, else on the caller's.
-template <typename Fn>
-void on_threads(int32_t threads, Fn fn) {
-  std::vector<std::thread> helpers;
-  for (int32_t t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(fn, t);
-    } catch (const std::system_error&) {
-      fn(t);
-    }
-  }
-  fn(0);
-  for (std::thread& h : helpers) h.join();
-}
-
 // Entries first .. last-1 of count for thread t of threads.
 inline void piece_of(int32_t count, int32_t threads, int32_t t, int32_t* first,
                      int32_t* last) {
@@ -76,4 +59,4 @@ inline void piece_of(int32_t count, int32_t threads, int32_t t, int32_t* first,
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_TABLE_SLOTS_H_
+#endif  // QUARNEL_ORDER_TABLE_SLOTS_H_

@@ -3,8 +3,8 @@
 // when it needs that memory again, or at the end. A block that could not
 // be written is told once, at the next wait. Quarnel's run and output
 // files and the merge program's output use it.
-#ifndef QUARNEL_SORT_BLOCK_WRITER_H_
-#define QUARNEL_SORT_BLOCK_WRITER_H_
+#ifndef QUARNEL_OUTPUT_BLOCK_WRITER_H_
+#define QUARNEL_OUTPUT_BLOCK_WRITER_H_
 
 #include <condition_variable>
 #include <cstddef>
@@ -41,4 +41,4 @@ bool stop_block_writer(BlockWriter* w);
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_BLOCK_WRITER_H_
+#endif  // QUARNEL_OUTPUT_BLOCK_WRITER_H_

@@ -3,8 +3,8 @@
 // SIGTERM and SIGHUP), so that jobs sharing a work directory never touch
 // each other's files. The folder is locked while the job lives; a job
 // killed outright leaves it unlocked, and the next job removes it.
-#ifndef QUARNEL_SORT_JOB_FOLDER_H_
-#define QUARNEL_SORT_JOB_FOLDER_H_
+#ifndef QUARNEL_OUTPUT_JOB_FOLDER_H_
+#define QUARNEL_OUTPUT_JOB_FOLDER_H_
 
 namespace quarnel {
 
@@ -15,4 +15,4 @@ void remove_job_folder();
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_JOB_FOLDER_H_
+#endif  // QUARNEL_OUTPUT_JOB_FOLDER_H_

@@ -1,6 +1,6 @@
 // MD5 message digest (RFC 1321), for the work-directory part of run names.
-#ifndef QUARNEL_SORT_MD5_H_
-#define QUARNEL_SORT_MD5_H_
+#ifndef QUARNEL_OUTPUT_MD5_H_
+#define QUARNEL_OUTPUT_MD5_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -20,4 +20,4 @@ void md5_transform(uint32_t state[4], const unsigned char block[64]);
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_MD5_H_
+#endif  // QUARNEL_OUTPUT_MD5_H_

@@ -3,8 +3,8 @@
 // first, and once more after making the file writable), collects bytes in
 // a large buffer and writes them a piece at a time, by a thread of its own
 // while the next piece fills.
-#ifndef QUARNEL_SORT_OUTPUT_FILE_H_
-#define QUARNEL_SORT_OUTPUT_FILE_H_
+#ifndef QUARNEL_OUTPUT_OUTPUT_FILE_H_
+#define QUARNEL_OUTPUT_OUTPUT_FILE_H_
 
 #include <cstdint>
 #include <memory>
@@ -87,4 +87,4 @@ int grant_everyone_access(const char* path);
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_OUTPUT_FILE_H_
+#endif  // QUARNEL_OUTPUT_OUTPUT_FILE_H_

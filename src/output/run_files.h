@@ -1,7 +1,7 @@
 // Run files: their names in the work directory and the writers that put a
 // sorted LineTable into one.
-#ifndef QUARNEL_SORT_RUN_FILES_H_
-#define QUARNEL_SORT_RUN_FILES_H_
+#ifndef QUARNEL_OUTPUT_RUN_FILES_H_
+#define QUARNEL_OUTPUT_RUN_FILES_H_
 
 #include <cstdint>
 
@@ -24,4 +24,4 @@ int write_run_wide(int32_t line_count, int32_t run_index);
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_RUN_FILES_H_
+#endif  // QUARNEL_OUTPUT_RUN_FILES_H_

@@ -1,7 +1,7 @@
 // Copies a result file to standard output; wide text is converted to
 // Shift_JIS on the way.
-#ifndef QUARNEL_MERGE_STDOUT_COPY_H_
-#define QUARNEL_MERGE_STDOUT_COPY_H_
+#ifndef QUARNEL_OUTPUT_STDOUT_COPY_H_
+#define QUARNEL_OUTPUT_STDOUT_COPY_H_
 
 #include <cstddef>
 
@@ -28,4 +28,4 @@ int copy_to_stdout(const char* path);
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_MERGE_STDOUT_COPY_H_
+#endif  // QUARNEL_OUTPUT_STDOUT_COPY_H_

@@ -8,8 +8,8 @@
 // that the system reuses them for what comes next. Only for a file that is
 // not read again soon: a result renamed into place, never a run that a
 // merge reads back.
-#ifndef QUARNEL_SORT_WRITE_BEHIND_H_
-#define QUARNEL_SORT_WRITE_BEHIND_H_
+#ifndef QUARNEL_OUTPUT_WRITE_BEHIND_H_
+#define QUARNEL_OUTPUT_WRITE_BEHIND_H_
 
 #include <chrono>
 #include <cstdint>
@@ -49,4 +49,4 @@ void end_write_behind();
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_SORT_WRITE_BEHIND_H_
+#endif  // QUARNEL_OUTPUT_WRITE_BEHIND_H_

@@ -3,8 +3,8 @@
 // a line of a lower-numbered run first among equal lines. More
 // runs than may be open at once are merged in passes through intermediate
 // files in the runs' folder.
-#ifndef QUARNEL_MERGE_MERGER_H_
-#define QUARNEL_MERGE_MERGER_H_
+#ifndef QUARNEL_TOLVINAR_MERGER_H_
+#define QUARNEL_TOLVINAR_MERGER_H_
 
 #include <cstdint>
 #include <string>
@@ -69,4 +69,4 @@ int32_t fan_in_for_open_limit(int64_t limit);
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_MERGE_MERGER_H_
+#endif  // QUARNEL_TOLVINAR_MERGER_H_

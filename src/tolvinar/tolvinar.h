@@ -3,8 +3,8 @@
 // line, into the output (or its standard output for the name "stdout") by
 // the rules that sorted them. Exit status 0, 1 for bad arguments, 2 when a
 // file cannot be read or written.
-#ifndef QUARNEL_MERGE_TOLVINAR_H_
-#define QUARNEL_MERGE_TOLVINAR_H_
+#ifndef QUARNEL_TOLVINAR_TOLVINAR_H_
+#define QUARNEL_TOLVINAR_TOLVINAR_H_
 
 #include <string>
 #include <vector>
@@ -19,4 +19,4 @@ std::vector<std::string> parse_run_list(const std::string& contents);
 
 }  // namespace quarnel
 
-#endif  // QUARNEL_MERGE_TOLVINAR_H_
+#endif  // QUARNEL_TOLVINAR_TOLVINAR_H_

@@ -1,7 +1,7 @@
 // What the merge program Tolvinar says. UTF-8 here, leaving in the
 // console's encoding like Quarnel's own messages; "%s" is system text.
-#ifndef QUARNEL_MERGE_TOLVINAR_MESSAGES_H_
-#define QUARNEL_MERGE_TOLVINAR_MESSAGES_H_
+#ifndef QUARNEL_TOLVINAR_TOLVINAR_MESSAGES_H_
+#define QUARNEL_TOLVINAR_TOLVINAR_MESSAGES_H_
 
 namespace quarnel::tolvinar_msg {
 
@@ -26,4 +26,4 @@ inline constexpr const char* kTooFewFiles =
 
 }  // namespace quarnel::tolvinar_msg
 
-#endif  // QUARNEL_MERGE_TOLVINAR_MESSAGES_H_
+#endif  // QUARNEL_TOLVINAR_TOLVINAR_MESSAGES_H_
