@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "options/key_spec.h"
 #include "options/sort_conditions.h"
@@ -35,9 +37,9 @@ size_t touched_entries(const uint8_t* text, size_t size) {
   return count < static_cast<size_t>(kMaxKeys) ? count : kMaxKeys;
 }
 
-void check_table(size_t entries) {
+void check_table(const KeyDefinitionTable& table, size_t entries) {
   for (size_t e = 0; e < entries; ++e) {
-    const KeyDefinition& key = sort_job.key_table->entries[e];
+    const KeyDefinition& key = table.entries[e];
     check(key.attribute_count >= 0 && key.attribute_count <= 256);
     for (int a = 0; a < 256; ++a) {
       check(memchr(key.attributes[a], 0, sizeof(key.attributes[a])) != nullptr);
@@ -48,7 +50,10 @@ void check_table(size_t entries) {
 
 int sign(int r) { return r > 0 ? 1 : (r < 0 ? -1 : 0); }
 
-void compare_lines(const uint8_t* data, size_t size) {
+void compare_lines(const uint8_t* data, size_t size,
+                   const std::vector<SortCondition>& conditions, bool fold) {
+  const SortCondition* keys = conditions.data();
+  const int32_t count = static_cast<int32_t>(conditions.size());
   const uint8_t* split =
       static_cast<const uint8_t*>(memchr(data, '\n', size));
   size_t size_a = split != nullptr ? static_cast<size_t>(split - data) : size;
@@ -63,10 +68,10 @@ void compare_lines(const uint8_t* data, size_t size) {
   b[size_b] = '\0';
   int32_t la = static_cast<int32_t>(size_a);
   int32_t lb = static_cast<int32_t>(size_b);
-  int ab = compare_keys_narrow(a.get(), la, b.get(), lb);
+  int ab = compare_keys_narrow(a.get(), la, b.get(), lb, keys, count, fold);
   check(ab >= -1 && ab <= 1);
-  check(compare_keys_narrow(b.get(), lb, a.get(), la) == -ab);
-  check(compare_keys_narrow(a.get(), la, a.get(), la) == 0);
+  check(compare_keys_narrow(b.get(), lb, a.get(), la, keys, count, fold) == -ab);
+  check(compare_keys_narrow(a.get(), la, a.get(), la, keys, count, fold) == 0);
 
   size_t units_a = size_a / 2;
   size_t units_b = size_b / 2;
@@ -78,10 +83,10 @@ void compare_lines(const uint8_t* data, size_t size) {
   wb[units_b] = 0;
   la = static_cast<int32_t>(units_a);
   lb = static_cast<int32_t>(units_b);
-  ab = compare_keys_wide(wa.get(), la, wb.get(), lb);
+  ab = compare_keys_wide(wa.get(), la, wb.get(), lb, keys, count);
   check(ab >= -1 && ab <= 1);
-  check(sign(compare_keys_wide(wb.get(), lb, wa.get(), la)) == -ab);
-  check(compare_keys_wide(wa.get(), la, wa.get(), la) == 0);
+  check(sign(compare_keys_wide(wb.get(), lb, wa.get(), la, keys, count)) == -ab);
+  check(compare_keys_wide(wa.get(), la, wa.get(), la, keys, count) == 0);
 }
 
 }  // namespace
@@ -106,35 +111,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The table is large; it is allocated once and only the entries the
   // parser may have reached are cleared after each input.
   static KeyTable table = new_key_table();
-  reset_sort_job();
-  sort_job.key_table = std::move(table);
-  sort_job.field_comparer = (flags & 2) != 0 ? memcmp_nocase : memcmp;
-  sort_job.key_text.reset(new char[key_size + 1]);
-  memcpy(sort_job.key_text.get(), data, key_size);
-  sort_job.key_text[key_size] = '\0';
-  sort_job.wide_mode = (flags & 4) != 0;
-
-  int r = build_sort_conditions((flags & 8) != 0);
-  check(r == 0 || r == -1);
-  check(sort_job.condition_count >= 0 && sort_job.condition_count <= kMaxKeys);
+  std::string text(reinterpret_cast<const char*>(data), key_size);
+  std::unique_ptr<char[]> buffer(new char[text.size() + 1]);
+  memcpy(buffer.get(), text.c_str(), text.size() + 1);
+  const int parsed = parse_key_spec(preprocess_key_spec(buffer.get()), table.get());
+  check(parsed == 0 || parsed == -1);
   size_t entries = touched_entries(data, key_size);
-  check_table(entries);
+  check_table(*table, entries);
+  memset(table->entries, 0, entries * sizeof(KeyDefinition));
+
+  std::vector<SortCondition> conditions;
+  int r = build_sort_conditions(&text, (flags & 4) != 0, (flags & 8) != 0, &conditions);
+  check(r == 0 || r == -1);
+  check(conditions.size() <= static_cast<size_t>(kMaxKeys));
   if (r == 0) {
-    check(sort_job.condition_count >= 1);
-    for (int i = 0; i < sort_job.condition_count; ++i) {
-      const SortCondition& c = sort_job.conditions[i];
+    check(!conditions.empty());
+    for (const SortCondition& c : conditions) {
       check(c.start >= 1 && c.start <= 65536);
       check(c.length >= 1 && c.length <= 65536);
       check(c.order == 'A' || c.order == 'D');
       check(c.type == 'S' || c.type == 'I' || c.type == 'Z');
     }
-    sort_job.key_mode = 1;
     size_t rest = size - key_size - (end_of_key != nullptr ? 1 : 0);
-    compare_lines(data + size - rest, rest);
+    compare_lines(data + size - rest, rest, conditions, (flags & 2) != 0);
   }
-
-  table = std::move(sort_job.key_table);
-  memset(table->entries, 0, entries * sizeof(KeyDefinition));
-  reset_sort_job();
   return 0;
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "input/run_state.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 
@@ -66,13 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
 
-  reset_sort_job();
-  int r = read_command_line(static_cast<int>(words.size()), argv.data());
+  SortJob job;
+  RunState run;
+  int r = read_command_line(static_cast<int>(words.size()), argv.data(), &job, &run);
   check(r == 0 || r == -1);
-  check(sort_job.condition_count >= 0 && sort_job.condition_count <= kMaxKeys);
-  if (r == 0) {
-    check(sort_job.key_mode == (sort_job.condition_count > 0 ? 1 : 0));
-  }
-  reset_sort_job();
+  check(job.conditions.size() <= static_cast<size_t>(kMaxKeys));
+  if (r == 0) check(job.key_mode == !job.conditions.empty());
   return 0;
 }

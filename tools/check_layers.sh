@@ -19,12 +19,12 @@ declare -A ORDER=(
   [text]="ascii sjis cp932_table cp932"
   [console]="messages console_text progress console"
   [options]="sort_job key_spec sort_conditions command_line"
-  [order]="words compare_rules line_table key_compare compare table_slots quicksort string_sort sort_lines"
+  [order]="words sort_tuning compare_rules line_table key_compare compare table_slots quicksort string_sort sort_lines"
   [output]="md5 write_behind block_writer output_file job_folder stdout_copy run_files"
-  [input]="run_builder memory_plan"
+  [input]="run_state memory_plan run_builder"
   [tolvinar]="tolvinar_messages merge_rules run_reader merger tolvinar tolvinar_main"
   [handoff]="launch hand_off"
-  [driver]="run_state driver quarnel_main"
+  [driver]="driver quarnel_main"
 )
 
 rank_in() {  # rank_in WORD LIST...: the word's place in the list, or -1

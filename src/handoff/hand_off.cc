@@ -10,9 +10,9 @@
 #include "console/messages.h"
 #include "handoff/launch.h"
 #include "tolvinar/merger.h"
-#include "options/sort_job.h"
 #include "platform/module_path.h"
 #include "platform/platform.h"
+#include "input/run_state.h"
 #include "output/output_file.h"
 #include "output/run_files.h"
 #include "text/sjis.h"
@@ -24,40 +24,37 @@ namespace {
 const unsigned char kListLineEnd[2] = {0x0D, 0x0A};
 
 // The job's own folder, or the work directory when there is none.
-std::string list_path() {
-  const std::string& folder =
-      sort_job.job_dir.empty() ? sort_job.work_dir : sort_job.job_dir;
+std::string list_path(const RunTarget& to) {
   char name[32];
-  snprintf(name, sizeof(name), "%.20s.def", work_dir_digest());
-  return folder + name;
+  snprintf(name, sizeof(name), "%.20s.def", work_dir_digest(to.job.work_dir).c_str());
+  return runs_folder(to) + name;
 }
 
 // Every run's path and a CR LF. A list that is missing, empty or short has
 // failed the job (the writer marks it), and then nothing is merged.
-void write_list(const std::string& path) {
-  for (int32_t i = 0; i < sort_job.run_count; ++i) {
-    std::string run = run_file_name(i);
-    int r = write_buffered(path.c_str(), run.data(),
-                           static_cast<int32_t>(run.size()));
-    if (retry_failed_open(path.c_str()) != 0) {
-      sort_job.failed = 1;
+void write_list(const RunTarget& to, int32_t run_count, const std::string& path,
+                RunState* run) {
+  OutputFile* f = to.file;
+  for (int32_t i = 0; i < run_count; ++i) {
+    const std::string name = run_file_name(to, i);
+    int r = write_buffered(f, path.c_str(), name.data(), static_cast<int32_t>(name.size()));
+    if (retry_failed_open(f, path.c_str()) != 0) {
+      run->failed = true;
       break;
     }
-    append_line_end(kListLineEnd, 2);
+    append_line_end(f, kListLineEnd, 2);
     if (r < 0) {
-      sort_job.failed = 1;
+      run->failed = true;
       break;
     }
   }
-  close_output_file();
+  close_output_file(f);
 }
 
-std::string option_text() {
+std::string option_text(const SortJob& job) {
   std::string text;
-  if (sort_job.wide_mode == 1) {
-    text = sort_job.input_bom.empty() ? "/W " : "/Wide ";
-  }
-  if (sort_job.ignore_case == 1) text += "/I";
+  if (job.wide_mode) text = job.input_bom.empty() ? "/W " : "/Wide ";
+  if (job.ignore_case) text += "/I";
   return text;
 }
 
@@ -65,31 +62,28 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
 
-int hand_to_merge() {
+int hand_to_merge(const SortJob& job, RunState* run) {
   fill_module_path();
   const std::string program =
       std::string(directory_of(module_path.c_str())) + kMergeProgramName;
-  const std::string list = list_path();
-  write_list(list);
-  if (sort_job.failed) {
+  const RunTarget to{job, run->job_dir, &run->output, false};
+  const std::string list = list_path(to);
+  write_list(to, run->run_count, list, run);
+  if (run_failed(*run)) {
     // The merge program would merge what the list happens to name and
     // pass it off as the whole result.
     platform::delete_file(list);
     return 1;
   }
 
-  std::string key_text;
-  if (sort_job.key_mode == 1 && sort_job.key_text != nullptr) {
-    key_text = sort_job.key_text.get();
-  }
+  const std::string key_text = job.key_mode ? job.key_text : std::string();
   // A double quote only groups on the command line; it cannot reach the
   // merge program as a character, so such a name would come out changed.
-  const std::string* parts[] = {&program, &list, &sort_job.output_path,
-                                &key_text};
+  const std::string* parts[] = {&program, &list, &job.output_path, &key_text};
   for (const std::string* part : parts) {
     if (part->find('"') != std::string::npos) {
       report_error(msg::kBadFile, part->c_str());
-      sort_job.failed = 1;
+      run->failed = true;
       platform::delete_file(list);
       return 1;
     }
@@ -101,13 +95,13 @@ int hand_to_merge() {
   command += ' ';
   command += quoted(list);
   command += ' ';
-  command += quoted(sort_job.output_path);
-  if (sort_job.key_mode == 1) {
+  command += quoted(job.output_path);
+  if (job.key_mode) {
     command += ' ';
     command += quoted(key_text);
   }
   command += ' ';
-  command += option_text();
+  command += option_text(job);
   // The runs are deleted after the merge whatever it does, so the merge
   // may give back what it has read of them as it goes.
   platform::set_env(kSpentRunsVariable, list.c_str());

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "input/run_state.h"
+#include "options/sort_job.h"
 #include "platform/platform.h"
 
 namespace quarnel {
@@ -15,9 +17,9 @@ inline const std::string kMergeProgramName =
     std::string("Tolvinar") + platform::kExecutableSuffix;
 
 // -1 when the merge program cannot be started, else its exit status. When
-// the list file cannot be written completely the job is failed
-// (sort_job.failed), nothing is started and the result is 1.
-int hand_to_merge();
+// the list file cannot be written completely the run is failed, nothing
+// is started and the result is 1.
+int hand_to_merge(const SortJob& job, RunState* run);
 
 }  // namespace quarnel
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "console/console.h"
 #include "console/messages.h"
-#include "options/sort_job.h"
 #include "platform/platform.h"
-#include "input/run_builder.h"
+#include "input/run_state.h"
 
 namespace quarnel {
 
@@ -55,25 +55,19 @@ int32_t estimate_line_length(const unsigned char* bytes, int64_t count,
   return estimate < 1 ? kDefaultLineEstimate : static_cast<int32_t>(estimate);
 }
 
-int check_input_type() {
-  int fd = platform::open_read(sort_job.input_path);
-  if (fd < 0) return 0;
+bool check_input_type(const std::string& path) {
+  int fd = platform::open_read(path);
+  if (fd < 0) return false;
   unsigned char bytes[kTypeProbeBytes];
   int64_t got = platform::read_fd(fd, bytes, kTypeProbeBytes);
   platform::close_fd(fd);
-  if (got <= 0) return 0;
-  if (got >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return 2;
-  if (got >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return 4;
-  for (int64_t i = 0; i < got; ++i) {
-    if (bytes[i] == 0x00 || bytes[i] == 0xFF) return 8;
-  }
-  return 1;
+  return got > 0;
 }
 
-int probe_input() {
-  int fd = platform::open_read(sort_job.input_path);
+int probe_input(const SortJob& job, RunState* run) {
+  int fd = platform::open_read(job.input_path);
   if (fd < 0) {
-    report_error(msg::kNotFound, sort_job.input_path.c_str());
+    report_error(msg::kNotFound, job.input_path.c_str());
     return -1;
   }
   std::unique_ptr<unsigned char[]> bytes(new (std::nothrow)
@@ -82,14 +76,14 @@ int probe_input() {
   if (bytes != nullptr) got = platform::read_fd(fd, bytes.get(), kProbeBytes);
   platform::close_fd(fd);
   if (got < 0) {
-    report_error(msg::kReadFailed, sort_job.input_path.c_str());
+    report_error(msg::kReadFailed, job.input_path.c_str());
     return -1;
   }
-  sort_job.line_length_estimate = estimate_line_length(
-      bytes.get(), got > 0 ? got : 0, sort_job.wide_mode != 0,
-      static_cast<int>(sort_job.input_bom.size()));
-  if (check_input_type() == 0) {
-    report_error(msg::kNotShiftJis, sort_job.input_path.c_str());
+  run->line_length_estimate = estimate_line_length(
+      bytes.get(), got > 0 ? got : 0, job.wide_mode,
+      static_cast<int>(job.input_bom.size()));
+  if (!check_input_type(job.input_path)) {
+    report_error(msg::kNotShiftJis, job.input_path.c_str());
     return -1;
   }
   return 0;
@@ -167,49 +161,45 @@ BufferChoice settle_buffer(int64_t budget, int64_t file_size,
   return choice;
 }
 
-int plan_memory() {
-  reader_state = ReaderState();
-  sort_job.remaining_bytes = 0;
-  sort_job.sort_buffer.reset();
-  sort_job.sort_buffer_size = 0;
+int plan_memory(const SortJob& job, RunState* run) {
+  run->reader = ReaderState();
+  run->remaining_bytes = 0;
+  run->sort_buffer.reset();
+  run->sort_buffer_size = 0;
 
-  int64_t n = platform::file_size(sort_job.input_path);
+  int64_t n = platform::file_size(job.input_path);
   if (n < 0) {
-    report_error(msg::kNotFound, sort_job.input_path.c_str());
+    report_error(msg::kNotFound, job.input_path.c_str());
     return -1;
   }
   if (n == 0) {
     report_error(msg::kZeroSize, nullptr);
     return -1;
   }
-  sort_job.remaining_bytes = n;
-  const int32_t e = std::max(sort_job.line_length_estimate, 1);
+  run->remaining_bytes = n;
+  const int32_t e = std::max(run->line_length_estimate, 1);
 
   // Trial blocks are given back at once: they only show what could be had.
   auto trial = [](int64_t bytes) { return platform::can_allocate(bytes); };
-  int64_t budget = choose_budget(n, e, sort_job.memory_limit,
-                                 sort_job.memory_limit == 0
-                                     ? platform::available_memory()
-                                     : -1,
+  int64_t budget = choose_budget(n, e, job.memory_limit,
+                                 job.memory_limit == 0 ? platform::available_memory() : -1,
                                  trial);
-  sort_job.memory_limit = budget;
+  run->budget = budget;
 
-  auto keep = [](int64_t bytes) {
-    sort_job.sort_buffer.reset(new (std::nothrow)
-                                   char[static_cast<size_t>(bytes)]);
-    if (sort_job.sort_buffer == nullptr) return false;
-    sort_job.sort_buffer_size = bytes;
+  auto keep = [run](int64_t bytes) {
+    run->sort_buffer.reset(new (std::nothrow) char[static_cast<size_t>(bytes)]);
+    if (run->sort_buffer == nullptr) return false;
+    run->sort_buffer_size = bytes;
     return true;
   };
-  BufferChoice choice =
-      settle_buffer(budget, n, e, carry_over_need(sort_job.wide_mode != 0), keep);
-  sort_job.memory_limit = choice.budget;
+  BufferChoice choice = settle_buffer(budget, n, e, carry_over_need(job.wide_mode), keep);
+  run->budget = choice.budget;
   if (choice.mark == 0) {
     report_error(msg::kNoMemory, nullptr);
     return -1;
   }
-  reader_state.buffer_capacity = choice.capacity;
-  line_table.block_size = block_size_for(choice.budget, e);
+  run->reader.buffer_capacity = choice.capacity;
+  run->table.block_size = block_size_for(choice.budget, e);
   report_info(choice.mark == 'A' ? msg::kBudgetA : msg::kBudgetB,
               static_cast<int>(choice.budget / 1000000));
   return 0;

@@ -10,12 +10,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+
+#include "input/run_state.h"
 
 namespace quarnel {
 
-int probe_input();
-int check_input_type();
-int plan_memory();
+// The probe: the line-length estimate into the run, and the refusal of an
+// input that cannot be read or yields no bytes. 0, or -1 (reported).
+int probe_input(const SortJob& job, RunState* run);
+// Whether the input's first bytes can be read and are at least one.
+bool check_input_type(const std::string& path);
+// The budget, the SortBuffer and the reader's capacity; 0, or -1
+// (reported).
+int plan_memory(const SortJob& job, RunState* run);
 
 // The largest budget, in bytes.
 inline constexpr int64_t kBudgetCap = 2000000000;
@@ -48,7 +56,7 @@ int64_t choose_budget(int64_t file_size, int32_t estimate, int64_t limit,
 int64_t carry_over_need(bool wide);
 
 struct BufferChoice {
-  int64_t budget = 0;    // the size reported; left in memory_limit
+  int64_t budget = 0;    // the size reported; kept as the run's budget
   int64_t capacity = 0;  // bytes of data the buffer holds (+2 allocated)
   char mark = 0;         // 'A', 'B', or 0 when no buffer could be had
 };

@@ -1,28 +1,20 @@
 #include "input/run_builder.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "console/console.h"
 #include "console/messages.h"
 #include "console/progress.h"
-#include "options/sort_job.h"
-#include "platform/platform.h"
-#include "order/compare.h"
+#include "order/compare_rules.h"
 #include "order/sort_lines.h"
 #include "output/run_files.h"
+#include "platform/platform.h"
+#include "platform/worker.h"
 
 namespace quarnel {
-
-ReaderState reader_state;
-RunWriter narrow_run_writer = &write_run_narrow;
-RunWriter wide_run_writer = &write_run_wide;
-int64_t map_input_from = int64_t{32} << 20;
 
 namespace {
 
@@ -59,144 +51,128 @@ bool holds_zero(const char* p, int64_t n, bool wide) {
   return i < n && p[i] == 0;
 }
 
-// The rest of a large fill is read by a thread of its own, a piece at a
-// time, while the lines of the pieces already there are recorded.
-struct ReadAhead {
-  std::thread thread;
-  std::mutex lock;
-  std::condition_variable wake;
-  int64_t offset = 0;   // the fill's carried bytes at the buffer's start
-  int64_t request = 0;  // the bytes the fill asked for
-  int64_t got = 0;      // of which read so far
-  bool done = true;     // nothing more comes
-};
-
-// Never freed: a process that ends holds no thread object to tear down.
-ReadAhead& ahead() {
-  static ReadAhead* record = new ReadAhead;
-  return *record;
-}
-
 // Stops at the end of the piece being read and waits for the thread.
-void stop_read_ahead() {
-  ReadAhead& a = ahead();
-  if (!a.thread.joinable()) return;
+void stop_read_ahead(RunState* run) {
+  ReadAhead& a = run->ahead;
+  if (!a.active) return;
   {
     std::lock_guard<std::mutex> hold(a.lock);
     a.request = a.got;  // no piece after this one
   }
-  a.thread.join();
+  a.worker.stop();
+  a.active = false;
 }
 
-int64_t table_entries() {
-  return static_cast<int64_t>(line_table.block_size) * line_table.block_count;
-}
-
-// A mapped input is looked through for zeros on a thread of its own while
-// its lines are recorded; the answer is needed only once they are sorted.
-struct ZeroScan {
-  std::thread thread;
-  bool found = false;
-};
-
-// Never freed: a process that ends holds no thread object to tear down.
-ZeroScan& zero_scan() {
-  static ZeroScan* record = new ZeroScan;
-  return *record;
+int64_t table_entries(const LineTable& table) {
+  return static_cast<int64_t>(table.block_size) * table.block_count;
 }
 
 // Whether the mapped input holds a zero byte (unit), once the scan is done.
-bool mapped_input_holds_zero() {
-  ZeroScan& z = zero_scan();
-  if (z.thread.joinable()) z.thread.join();
-  return z.found;
+bool mapped_input_holds_zero(RunState* run) {
+  run->zero_scan.worker.stop();
+  return run->zero_scan.found;
 }
 
 // Back to the sort buffer once the mapped lines are written (or given up).
-void release_mapped_input() {
-  ReaderState& rs = reader_state;
+void release_mapped_input(RunState* run) {
+  ReaderState& rs = run->reader;
   if (rs.mapped == nullptr) return;
-  mapped_input_holds_zero();
+  mapped_input_holds_zero(run);
   platform::unmap_for_reading(rs.mapped, rs.mapped_size);
   rs.mapped = nullptr;
   rs.mapped_size = 0;
-  rs.buffer_start = sort_job.sort_buffer.get();
+  rs.buffer_start = run->sort_buffer.get();
   rs.next_line = nullptr;
   rs.data_end = nullptr;
-  line_table.bounded = false;
+  run->table.bounded = false;
 }
 
-void close_input() {
-  stop_read_ahead();
-  if (!reader_state.input_closed && reader_state.input_fd >= 0) {
-    platform::close_fd(reader_state.input_fd);
-  }
-  reader_state.input_fd = 0;
-  reader_state.input_closed = 1;
+void close_input(RunState* run) {
+  stop_read_ahead(run);
+  ReaderState& rs = run->reader;
+  if (!rs.input_closed && rs.input_fd >= 0) platform::close_fd(rs.input_fd);
+  rs.input_fd = 0;
+  rs.input_closed = true;
 }
 
 // Ends the builder's work on an error: the job must fail without output.
-int stop_failed(const char* message, const char* arg) {
+int stop_failed(RunState* run, const char* message, const char* arg) {
   if (message != nullptr) report_error(message, arg);
-  sort_job.failed = 1;
-  close_input();
-  release_mapped_input();
-  reader_state.next_line = nullptr;
+  run->failed = true;
+  close_input(run);
+  release_mapped_input(run);
+  run->reader.next_line = nullptr;
   return 0;
 }
 
 // Sorts the count lines recorded so far, writes them as the next run and
 // empties the table for the next one.
-void write_run(int32_t count, bool wide) {
+void write_run(const RunSettings& settings, RunState* run, int32_t count) {
+  LineTable& table = run->table;
   if (count > 0) {
-    if (reader_state.mapped != nullptr && mapped_input_holds_zero()) {
+    if (run->reader.mapped != nullptr && mapped_input_holds_zero(run)) {
       // A zero inside a line: the lines take their place in the buffer as
       // a read would have put them there, and the sorts check for it.
       // (Room for them was made sure of when the input was mapped; were it
       // missing, the job fails and the lines are written where they lie.)
-      settle_bounded_lines(count);
-      line_table.zero_free = false;
+      if (!settle_bounded_lines(&table, count, settings.rules.wide, run->sort_buffer.get(),
+                                run->sort_buffer_size)) {
+        run->failed = true;
+      }
+      table.zero_free = false;
     }
-    sort_line_indexes(count, wide ? &compare_lines_wide : &compare_lines_narrow);
-    int32_t run = sort_job.run_count++;
-    progress_phase(ProgressPhase::kWrite, run + 1, 0);
-    (wide ? wide_run_writer : narrow_run_writer)(count, run);
-    release_mapped_input();
-    if (sort_job.remaining_bytes > 0) {
-      progress_phase(ProgressPhase::kReadSort, run + 2, 0);
+    if (!sort_lines(&table, count, settings.rules, settings.tuning.sort,
+                    run->sort_buffer.get(), run->sort_buffer_size)) {
+      run->failed = true;
     }
-    std::memset(line_table.line_starts.get(), 0, sizeof(char*) * count);
-    std::memset(line_table.line_lengths.get(), 0, sizeof(int32_t) * count);
+    const int32_t index = run->run_count++;
+    progress_phase(ProgressPhase::kWrite, index + 1, 0);
+    if (run->run_writer) {
+      run->run_writer(table, count, index);
+    } else {
+      const RunTarget to{settings.job, run->job_dir, &run->output, run->remaining_bytes > 0,
+                         sort_threads(settings.tuning.sort)};
+      write_run(to, table, count, index);
+    }
+    release_mapped_input(run);
+    if (run->remaining_bytes > 0) {
+      progress_phase(ProgressPhase::kReadSort, index + 2, 0);
+    }
+    std::memset(table.line_starts.get(), 0, sizeof(char*) * count);
+    std::memset(table.line_lengths.get(), 0, sizeof(int32_t) * count);
   }
-  line_table.last_line = -1;
+  table.last_line = -1;
 }
 
-void final_flush(bool wide) {
-  close_input();
-  write_run(line_table.last_line + 1, wide);
-  reader_state.next_line = nullptr;
+void final_flush(const RunSettings& settings, RunState* run) {
+  close_input(run);
+  write_run(settings, run, run->table.last_line + 1);
+  run->reader.next_line = nullptr;
 }
 
 // The bytes to ask for at a fill with room bytes free. Wide text is read
 // in whole units, so that no unit is split between two fills, except
 // where the read reaches the end of the input.
-int64_t read_request(int64_t room, int64_t unconsumed_in_buffer, bool wide) {
+int64_t read_request(const RunState* run, int64_t room, int64_t unconsumed_in_buffer,
+                     bool wide) {
   if (!wide) return room;
-  int64_t unread = sort_job.remaining_bytes - unconsumed_in_buffer;
+  int64_t unread = run->remaining_bytes - unconsumed_in_buffer;
   return room >= unread ? room : (room & ~int64_t{1});
 }
 
 // Reads the piece of the fill that starts got bytes behind its carried
 // bytes, looking it through for zeros while it is still in the
 // processor's cache. The bytes delivered, 0 at the end, -1 on error.
-int64_t read_piece(int64_t offset, int64_t got, int64_t piece, bool wide) {
-  char* at = reader_state.buffer_start + offset + got;
-  const int64_t n = platform::read_fd(reader_state.input_fd, at, piece);
+int64_t read_piece(RunState* run, int64_t offset, int64_t got, int64_t piece, bool wide) {
+  char* at = run->reader.buffer_start + offset + got;
+  const int64_t n = platform::read_fd(run->reader.input_fd, at, piece);
   if (n <= 0) return n;
-  // Wide units are looked at from even offsets only.
-  if (line_table.zero_free &&
+  // Wide units are looked at from even offsets only. The flag is the
+  // reading thread's alone while a fill is read ahead.
+  LineTable& table = run->table;
+  if (table.zero_free &&
       ((wide && ((offset + got) & 1) != 0) || holds_zero(at, n, wide))) {
-    line_table.zero_free = false;
+    table.zero_free = false;
   }
   progress_add(n);
   return n;
@@ -204,14 +180,14 @@ int64_t read_piece(int64_t offset, int64_t got, int64_t piece, bool wide) {
 
 // The pieces after the first, until the request is read or the input
 // ends; an error ends the fill early, and the next read reports it.
-void read_rest(bool wide) {
-  ReadAhead& a = ahead();
+void read_rest(RunState* run, bool wide) {
+  ReadAhead& a = run->ahead;
   std::unique_lock<std::mutex> hold(a.lock);
   while (a.got < a.request) {
     const int64_t got = a.got;
     const int64_t piece = std::min(a.request - got, kZeroScanPiece);
     hold.unlock();
-    const int64_t n = read_piece(a.offset, got, piece, wide);
+    const int64_t n = read_piece(run, a.offset, got, piece, wide);
     hold.lock();
     if (n > 0) a.got += n;
     a.wake.notify_all();
@@ -223,8 +199,8 @@ void read_rest(bool wide) {
 
 // The fill's end: the data ends got bytes behind the carried ones, with
 // the terminating zero (unit) behind it.
-void end_fill(int64_t offset, int64_t got, bool wide) {
-  ReaderState& rs = reader_state;
+void end_fill(RunState* run, int64_t offset, int64_t got, bool wide) {
+  ReaderState& rs = run->reader;
   rs.last_read = got;
   int64_t end = offset + got;
   rs.data_end = rs.buffer_start + end;
@@ -243,9 +219,9 @@ void end_fill(int64_t offset, int64_t got, bool wide) {
 // rest on a thread of its own (more_arrived brings it in), else it ends
 // here with the terminating zero (unit) behind what arrived. The count
 // delivered so far, or -1 on a read error.
-int64_t fill(int64_t offset, bool wide) {
-  ReaderState& rs = reader_state;
-  int64_t request = read_request(rs.buffer_capacity - offset, offset, wide);
+int64_t fill(RunState* run, int64_t offset, bool wide) {
+  ReaderState& rs = run->reader;
+  int64_t request = read_request(run, rs.buffer_capacity - offset, offset, wide);
   int64_t got = 0;
   if (request > 0) {
     // Fresh memory is cleared by the system when first touched, which can
@@ -253,46 +229,48 @@ int64_t fill(int64_t offset, bool wide) {
     // make the pages ready, half each, and the read only copies.
     if (request >= kPrefaultFrom) {
       char* front = rs.buffer_start + offset;
-      char* back = front + request / 2;
-      std::thread helper;
-      try {
-        helper = std::thread(platform::prefault_pages, back, request - request / 2);
-      } catch (const std::system_error&) {
-        // Without the thread the read clears the back half itself.
-      }
-      platform::prefault_pages(front, request / 2);
-      if (helper.joinable()) helper.join();
+      const int64_t half = request / 2;
+      on_threads(2, [front, half, request](int32_t t) {
+        if (t == 0) {
+          platform::prefault_pages(front, half);
+        } else {
+          platform::prefault_pages(front + half, request - half);
+        }
+      });
     }
     const int64_t piece = std::min(request, kZeroScanPiece);
-    got = read_piece(offset, 0, piece, wide);
+    got = read_piece(run, offset, 0, piece, wide);
     if (got < 0) return -1;
     if (got == piece && got < request) {
-      ReadAhead& a = ahead();
+      ReadAhead& a = run->ahead;
       a.offset = offset;
       a.request = request;
       a.got = got;
       a.done = false;
-      try {
-        a.thread = std::thread(read_rest, wide);
+      if (a.worker.start()) {
+        a.active = true;
+        a.worker.post([run, wide] {
+          read_rest(run, wide);
+          return true;
+        });
         rs.data_end = rs.buffer_start + offset + got;
         return got;
-      } catch (const std::system_error&) {
-        read_rest(wide);  // without the thread, all of it here
-        got = a.got;
       }
+      read_rest(run, wide);  // without the thread, all of it here
+      got = a.got;
     }
   }
-  end_fill(offset, got, wide);
+  end_fill(run, offset, got, wide);
   return got;
 }
 
 // Where the lines have been recorded up to the end of the data read so far:
 // waits for the next piece of a fill that is still being read, and ends
 // the fill once no more comes. False when no fill was being read.
-bool more_arrived(bool wide) {
-  ReadAhead& a = ahead();
-  if (!a.thread.joinable()) return false;
-  ReaderState& rs = reader_state;
+bool more_arrived(RunState* run, bool wide) {
+  ReadAhead& a = run->ahead;
+  if (!a.active) return false;
+  ReaderState& rs = run->reader;
   const int64_t seen = rs.data_end - (rs.buffer_start + a.offset);
   int64_t got;
   bool done;
@@ -306,8 +284,9 @@ bool more_arrived(bool wide) {
     rs.data_end = rs.buffer_start + a.offset + got;
     return true;
   }
-  a.thread.join();
-  end_fill(a.offset, got, wide);
+  a.worker.stop();
+  a.active = false;
+  end_fill(run, a.offset, got, wide);
   return true;
 }
 
@@ -316,48 +295,50 @@ bool more_arrived(bool wide) {
 // for the copy to matter, and room in the buffer for a settled copy
 // should the string sort give up or the input hold a zero byte (unit).
 // False, with nothing changed, otherwise.
-bool map_input(bool wide) {
-  ReaderState& rs = reader_state;
-  const int64_t n = sort_job.remaining_bytes;
-  const WholeLineForm form = whole_line_form(wide ? &compare_lines_wide : &compare_lines_narrow);
+bool map_input(const RunSettings& settings, RunState* run, bool wide) {
+  ReaderState& rs = run->reader;
+  const int64_t n = run->remaining_bytes;
+  const WholeLineForm form = whole_line_form(settings.rules);
   if (rs.mapped != nullptr || form != (wide ? WholeLineForm::kWide : WholeLineForm::kNarrow) ||
-      sort_job.run_count != 0 || line_table.last_line != -1 || n < map_input_from ||
-      n > rs.buffer_capacity || n + 2 > sort_job.sort_buffer_size || (wide && (n & 1) != 0)) {
+      run->run_count != 0 || run->table.last_line != -1 ||
+      n < settings.tuning.map_input_from || n > rs.buffer_capacity ||
+      n + 2 > run->sort_buffer_size || (wide && (n & 1) != 0)) {
     return false;
   }
   const char* mapped = platform::map_for_reading(
-      rs.input_fd, n, error_line(msg::kReadFailed, sort_job.input_path.c_str()));
+      rs.input_fd, n, error_line(msg::kReadFailed, settings.job.input_path.c_str()));
   if (mapped == nullptr) return false;
-  ZeroScan& z = zero_scan();
+  ZeroScan& z = run->zero_scan;
   z.found = false;
-  try {
-    z.thread = std::thread([mapped, n, wide] { zero_scan().found = holds_zero(mapped, n, wide); });
-  } catch (const std::system_error&) {
+  // Without a thread of its own the scan is made here and now.
+  z.worker.start();
+  z.worker.post([&z, mapped, n, wide] {
     z.found = holds_zero(mapped, n, wide);
-  }
+    return true;
+  });
   rs.mapped = mapped;
   rs.mapped_size = n;
   // Only read through: the builder writes no zero behind a bounded line.
   rs.buffer_start = const_cast<char*>(mapped);
   rs.data_end = rs.buffer_start + n;
   rs.last_read = n;
-  line_table.bounded = true;
+  run->table.bounded = true;
   progress_add(n);
   return true;
 }
 
-bool open_input(const char* input_path, bool wide) {
-  ReaderState& rs = reader_state;
-  if (wide && (rs.buffer_capacity & 1) && sort_job.sort_buffer) {
+bool open_input(RunState* run, const char* input_path, bool wide) {
+  ReaderState& rs = run->reader;
+  if (wide && (rs.buffer_capacity & 1) && run->sort_buffer) {
     // An odd capacity can hold an odd last byte, whose unit and the zero
     // unit behind it need two bytes more than budget + 2.
-    sort_job.sort_buffer.reset();
-    sort_job.sort_buffer.reset(new (std::nothrow) char[rs.buffer_capacity + 4]);
-    sort_job.sort_buffer_size = sort_job.sort_buffer ? rs.buffer_capacity + 4 : 0;
+    run->sort_buffer.reset();
+    run->sort_buffer.reset(new (std::nothrow) char[rs.buffer_capacity + 4]);
+    run->sort_buffer_size = run->sort_buffer ? rs.buffer_capacity + 4 : 0;
   }
-  rs.buffer_start = sort_job.sort_buffer.get();
+  rs.buffer_start = run->sort_buffer.get();
   if (rs.buffer_start == nullptr || rs.buffer_capacity <= 0) {
-    stop_failed(msg::kNoMemory, nullptr);
+    stop_failed(run, msg::kNoMemory, nullptr);
     return false;
   }
   // The buffer keeps the system's usual pages. Large ones would make the
@@ -366,15 +347,15 @@ bool open_input(const char* input_path, bool wide) {
   // machine's memory.
   int fd = platform::open_read(input_path);
   if (fd < 0) {
-    stop_failed(msg::kNotFound, input_path);
+    stop_failed(run, msg::kNotFound, input_path);
     return false;
   }
   rs.input_fd = fd;
-  rs.input_closed = 0;
-  line_table.zero_free = true;
+  rs.input_closed = false;
+  run->table.zero_free = true;
   rs.next_line = nullptr;
-  if (line_table.block_count == 0 && grow_line_table() == 0) {
-    stop_failed(nullptr, nullptr);
+  if (run->table.block_count == 0 && grow_line_table(&run->table) == 0) {
+    stop_failed(run, nullptr, nullptr);
     return false;
   }
   return true;
@@ -406,22 +387,27 @@ char* strip_line_end_crs(char* start, char* end, bool wide) {
   return end;
 }
 
-int build_run(const char* input_path, bool wide) {
-  ReaderState& rs = reader_state;
+}  // namespace
+
+int build_run(const RunSettings& settings, RunState* run) {
+  ReaderState& rs = run->reader;
+  LineTable& table = run->table;
+  const bool wide = settings.job.wide_mode;
+  const char* input_path = settings.job.input_path.c_str();
   const int64_t unit = wide ? 2 : 1;
-  if (rs.input_closed && !open_input(input_path, wide)) return 0;
-  if (sort_job.remaining_bytes <= 0) {
-    final_flush(wide);
+  if (rs.input_closed && !open_input(run, input_path, wide)) return 0;
+  if (run->remaining_bytes <= 0) {
+    final_flush(settings, run);
     return 0;
   }
-  if (rs.next_line == nullptr && map_input(wide)) {
+  if (rs.next_line == nullptr && map_input(settings, run, wide)) {
     rs.next_line = rs.buffer_start;
   }
   if (rs.next_line == nullptr) {
-    int64_t got = fill(0, wide);
-    if (got < 0) return stop_failed(msg::kReadFailed, input_path);
+    int64_t got = fill(run, 0, wide);
+    if (got < 0) return stop_failed(run, msg::kReadFailed, input_path);
     if (got == 0) {  // the input is shorter than it was
-      final_flush(wide);
+      final_flush(settings, run);
       return 0;
     }
     rs.next_line = rs.buffer_start;
@@ -443,12 +429,12 @@ int build_run(const char* input_path, bool wide) {
     // More of the fill is on its way: the search goes on where it ended.
     // Pieces hold whole units, so no unit is split at that place.
     char* searched = rs.data_end;
-    if (more_arrived(wide)) {
+    if (more_arrived(run, wide)) {
       scan = searched;
       continue;
     }
     int64_t piece = rs.data_end - start;
-    if (piece >= sort_job.remaining_bytes) {
+    if (piece >= run->remaining_bytes) {
       // The input's last line, without a LF.
       end = start + (wide ? ((piece + 1) & ~int64_t{1}) : piece);
       next = nullptr;
@@ -460,19 +446,19 @@ int build_run(const char* input_path, bool wide) {
     // behind it. Refuse what could never fit rather than overrun.
     char* text_end = strip_line_end_crs(start, rs.data_end, wide);
     if ((text_end - start) / unit > kMaxLineLength ||
-        read_request(rs.buffer_capacity - piece, piece, wide) <= 0) {
-      return stop_failed(msg::kLineTooLong, nullptr);
+        read_request(run, rs.buffer_capacity - piece, piece, wide) <= 0) {
+      return stop_failed(run, msg::kLineTooLong, nullptr);
     }
-    write_run(line_table.last_line + 1, wide);
+    write_run(settings, run, table.last_line + 1);
     std::memmove(rs.buffer_start, start, static_cast<size_t>(piece));
-    int64_t got = fill(piece, wide);
-    if (got < 0) return stop_failed(msg::kReadFailed, input_path);
+    int64_t got = fill(run, piece, wide);
+    if (got < 0) return stop_failed(run, msg::kReadFailed, input_path);
     start = rs.buffer_start;
     if (got == 0) {
       // The input ended early (it shrank): the carried piece is its last
       // line.
       if (piece == 0) {
-        final_flush(wide);
+        final_flush(settings, run);
         return 0;
       }
       end = start + (wide ? ((piece + 1) & ~int64_t{1}) : piece);
@@ -485,8 +471,8 @@ int build_run(const char* input_path, bool wide) {
 
   char* text_end = strip_line_end_crs(start, end, wide);
   int64_t length = (text_end - start) / unit;
-  if (length > kMaxLineLength) return stop_failed(msg::kLineTooLong, nullptr);
-  if (!line_table.bounded) {
+  if (length > kMaxLineLength) return stop_failed(run, msg::kLineTooLong, nullptr);
+  if (!table.bounded) {
     text_end[0] = 0;
     if (wide) text_end[1] = 0;
   }
@@ -497,37 +483,22 @@ int build_run(const char* input_path, bool wide) {
     recorded += 2;
     --length;
   }
-  int64_t index = static_cast<int64_t>(line_table.last_line) + 1;
-  if (index >= table_entries() && grow_line_table() == 0) {
-    return stop_failed(nullptr, nullptr);
+  int64_t index = static_cast<int64_t>(table.last_line) + 1;
+  if (index >= table_entries(table) && grow_line_table(&table) == 0) {
+    return stop_failed(run, nullptr, nullptr);
   }
-  line_table.line_starts[index] = recorded;
-  line_table.line_lengths[index] = static_cast<int32_t>(length);
-  line_table.last_line = static_cast<int32_t>(index);
+  table.line_starts[index] = recorded;
+  table.line_lengths[index] = static_cast<int32_t>(length);
+  table.last_line = static_cast<int32_t>(index);
 
   rs.next_line = next;
-  sort_job.remaining_bytes = std::max<int64_t>(0, sort_job.remaining_bytes - consumed);
+  run->remaining_bytes = std::max<int64_t>(0, run->remaining_bytes - consumed);
   return static_cast<int>((consumed + unit - 1) / unit);
 }
 
-}  // namespace
-
-int build_run_narrow(const char* input_path, int) {
-  return build_run(input_path, false);
-}
-
-int build_run_wide(const char* input_path, int) {
-  return build_run(input_path, true);
-}
-
-void reset_run_builder() {
-  close_input();
-  release_mapped_input();
-  release_line_table();
-  line_table = LineTable();
-  reader_state = ReaderState();
-  narrow_run_writer = &write_run_narrow;
-  wide_run_writer = &write_run_wide;
+void close_run_input(RunState* run) {
+  close_input(run);
+  release_mapped_input(run);
 }
 
 }  // namespace quarnel

@@ -6,12 +6,14 @@
 #ifndef QUARNEL_OPTIONS_COMMAND_LINE_H_
 #define QUARNEL_OPTIONS_COMMAND_LINE_H_
 
+#include "options/sort_job.h"
+
 namespace quarnel {
 
 enum class OptionState { kKeyText, kMemoryValue, kWorkDirValue };
 
-// 0, or -1 after a failure it has reported.
-int parse_command_line(int argc, char** argv);
+// Fills job from the arguments; 0, or -1 after a failure it has reported.
+int parse_command_line(int argc, char** argv, SortJob* job);
 
 }  // namespace quarnel
 

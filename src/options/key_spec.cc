@@ -211,8 +211,7 @@ struct Parser {
 
 }  // namespace
 
-char* preprocess_key_spec() {
-  char* text = sort_job.key_text.get();
+char* preprocess_key_spec(char* text) {
   if (text == nullptr) return nullptr;
   if (find_text_nocase(text, "key") != nullptr) remove_word(text, "key");
   const char* found = find_text_nocase(text, "attr");
@@ -290,8 +289,7 @@ const char* read_spec_token(const char* source, char* out,
   return stopped ? source + i + 1 : source + i;
 }
 
-int parse_key_spec(const char* text) {
-  KeyDefinitionTable* table = sort_job.key_table.get();
+int parse_key_spec(const char* text, KeyDefinitionTable* table) {
   if (text == nullptr || table == nullptr) return -1;
   Parser parser;
   parser.table = table;

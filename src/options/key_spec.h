@@ -4,6 +4,8 @@
 #ifndef QUARNEL_OPTIONS_KEY_SPEC_H_
 #define QUARNEL_OPTIONS_KEY_SPEC_H_
 
+#include "options/sort_job.h"
+
 namespace quarnel {
 
 enum class SpecState {
@@ -15,8 +17,8 @@ enum class SpecState {
   kInDelimiters = 5,
 };
 
-// Rewrites sort_job.key_text in place and returns it.
-char* preprocess_key_spec();
+// Rewrites text (NUL-terminated) in place and returns it.
+char* preprocess_key_spec(char* text);
 
 // Reads one item (at most 63 bytes and a NUL into out) from source up to a
 // byte of delimiters; returns where reading goes on, or null when source
@@ -24,8 +26,9 @@ char* preprocess_key_spec();
 const char* read_spec_token(const char* source, char* out,
                             const char* delimiters);
 
-// Parses text into sort_job.key_table; 0, or -1 at the first error.
-int parse_key_spec(const char* text);
+// Parses text into table (zeroed by the caller); 0, or -1 at the first
+// error.
+int parse_key_spec(const char* text, KeyDefinitionTable* table);
 
 }  // namespace quarnel
 

@@ -1,6 +1,10 @@
 #include "options/sort_conditions.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "console/console.h"
 #include "console/messages.h"
@@ -36,32 +40,36 @@ char look_up(const char* field, const Word (&words)[N], char empty) {
 
 int fail(const char* message, const char* arg) {
   report_error(message, arg);
-  sort_job.failed = 1;
   return -1;
 }
 
 }  // namespace
 
-int build_sort_conditions(bool report_lines) {
-  if (sort_job.key_text == nullptr || sort_job.key_table == nullptr) {
-    sort_job.failed = 1;
-    return -1;
-  }
-  sort_job.condition_count = 0;
-  const char* text = preprocess_key_spec();
-  if (parse_key_spec(text) != 0) {
+int build_sort_conditions(std::string* key_text, bool wide, bool report_lines,
+                          std::vector<SortCondition>* conditions) {
+  conditions->clear();
+  // The text is rewritten in place, in a buffer never smaller than the
+  // usual size.
+  const size_t size = std::max(static_cast<size_t>(kTextBufferSize), key_text->size() + 1);
+  std::unique_ptr<char[]> text(new (std::nothrow) char[size]);
+  KeyTable table = new_key_table();
+  if (text == nullptr || table == nullptr) return fail(msg::kNoMemory, nullptr);
+  std::memcpy(text.get(), key_text->c_str(), key_text->size() + 1);
+  const char* rewritten = preprocess_key_spec(text.get());
+  *key_text = rewritten;
+  if (parse_key_spec(rewritten, table.get()) != 0) {
     // The rewritten text, as the merge program will be given it.
-    return fail(msg::kBadKeySpec, sort_job.key_text.get());
+    return fail(msg::kBadKeySpec, rewritten);
   }
 
-  const KeyDefinition* keys = sort_job.key_table->entries;
+  const KeyDefinition* keys = table->entries;
   if (keys[0].values[0] == 0) return fail(msg::kNoStartColumn, nullptr);
   if (keys[0].values[1] == 0) return fail(msg::kNoLength, nullptr);
 
   for (int i = 0; i < kMaxKeys && keys[i].values[0] != 0; ++i) {
     const KeyDefinition& key = keys[i];
-    int n = sort_job.condition_count;
-    SortCondition& condition = sort_job.conditions[n];
+    const int n = static_cast<int>(conditions->size());
+    SortCondition condition{};
     condition.start = key.values[0];
     condition.length = key.values[1];
 
@@ -80,14 +88,14 @@ int build_sort_conditions(bool report_lines) {
 
     if (report_lines) {
       report_info(msg::kConditionHead, n + 1);
-      report_info(sort_job.wide_mode ? msg::kConditionWide
+      report_info(wide ? msg::kConditionWide
                                      : msg::kConditionNarrow,
                   condition.start, condition.length);
       report_info(type == 'S' ? msg::kAsText : msg::kAsNumber);
       report_info(order == 'A' ? msg::kAscending : msg::kDescending);
       report_info(msg::kConditionTail);
     }
-    sort_job.condition_count = n + 1;
+    conditions->push_back(condition);
   }
   return 0;
 }

@@ -4,10 +4,6 @@
 
 namespace quarnel {
 
-SortJob sort_job;
-
-void reset_sort_job() { sort_job = SortJob(); }
-
 void KeyTableRelease::operator()(KeyDefinitionTable* table) const { std::free(table); }
 
 KeyTable new_key_table() {

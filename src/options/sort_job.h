@@ -1,6 +1,5 @@
-// The process-wide job record: what the command line asked for, what the
-// probe found, and the buffers the job owns. Every phase reads and sets its
-// own fields; the driver frees the buffers at the end of the run.
+// What a job is asked to do: the SortJob settings, the sort conditions of
+// its keys, and the table the key language is parsed into.
 #ifndef QUARNEL_OPTIONS_SORT_JOB_H_
 #define QUARNEL_OPTIONS_SORT_JOB_H_
 
@@ -8,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarnel {
 
@@ -46,57 +46,25 @@ struct SortCondition {
   char type;       // 'S', 'I' or 'Z'
 };
 
-using RunBuilder = int (*)(const char* input_path, int mode);
-using LineComparer = int (*)(const char* a, const char* b);
-using FieldComparer = int (*)(const void* a, const void* b, size_t n);
-
+// The settings one job runs by, as the command line (and the look at the
+// input's first bytes that completes it) produce them. Made once, then
+// only read: the phases get it as a const reference, and the state of the
+// run lives apart from it, with the driver.
 struct SortJob {
   std::string input_path;
   std::string output_path;  // a path, or "stdout"
-  int32_t to_stdout = 0;
-  int32_t wide_mode = 0;
-  int32_t ignore_case = 0;
-  int32_t key_mode = 0;
+  bool to_stdout = false;
+  bool wide_mode = false;
+  bool ignore_case = false;
+  bool key_mode = false;
   std::string input_bom;     // empty, or the two bytes FF FE
-  int64_t memory_limit = 0;  // /M bytes, then the chosen budget
+  int64_t memory_limit = 0;  // /M bytes; 0 when not given
   std::string work_dir;      // ends with the path separator
-
-  RunBuilder build_run = nullptr;  // the mode's, chosen after the command line
-  LineComparer line_comparer = nullptr;
-  FieldComparer field_comparer = nullptr;
-
-  // Text buffers of kTextBufferSize bytes; null until allocated.
-  std::unique_ptr<char[]> option_text;
-  std::unique_ptr<char[]> key_text;
-  std::unique_ptr<char[]> token_buffer;
-  KeyTable key_table;
-
-  SortCondition conditions[kMaxKeys] = {};
-  int32_t condition_count = 0;
-
-  int32_t line_length_estimate = 0;
-  int64_t remaining_bytes = 0;
-  int32_t run_count = 0;
-
-  // The SortBuffer: budget + 2 bytes, null until plan_memory allocates it.
-  std::unique_ptr<char[]> sort_buffer;
-  int64_t sort_buffer_size = 0;
-
-  // The job's own folder inside work_dir, ending with '/'. Run files and
-  // the merge list live there, so that jobs sharing a work directory never
-  // touch each other's files. Empty until it is made.
-  std::string job_dir;
-
-  // Set by whichever phase meets a failure that must not pass as success
-  // (a line too long, memory, a run or output not written completely).
-  // The driver then produces no output and ends with -1.
-  int32_t failed = 0;
+  // The key text in its bracket form, as the merge program is given it,
+  // and the conditions compiled from it (key mode only).
+  std::string key_text;
+  std::vector<SortCondition> conditions;
 };
-
-extern SortJob sort_job;
-
-// Puts the job record back to its state at program start (for tests).
-void reset_sort_job();
 
 }  // namespace quarnel
 

@@ -2,9 +2,8 @@
 
 #include <cstring>
 
-#include "options/sort_job.h"
 #include "order/key_compare.h"
-#include "order/line_table.h"
+#include "text/ascii.h"
 
 namespace quarnel {
 
@@ -23,47 +22,23 @@ inline int compare_units(const uint16_t* a, const uint16_t* b) {
 
 }  // namespace
 
-int compare_narrow(const char* a, int32_t length_a, const char* b,
-                   int32_t length_b) {
-  if (sort_job.key_mode) return compare_keys_narrow(a, length_a, b, length_b);
-  return sign(sort_job.line_comparer(a, b));
-}
-
-int compare_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
-                 int32_t length_b) {
-  if (sort_job.key_mode) return compare_keys_wide(a, length_a, b, length_b);
-  return compare_units(a, b);
-}
-
 int compare_narrow(const CompareRules& rules, const char* a, int32_t length_a,
                    const char* b, int32_t length_b) {
   if (rules.key_mode) {
-    return compare_keys_narrow(a, length_a, b, length_b, rules.conditions,
-                               rules.condition_count, rules.field_comparer);
+    return compare_keys_narrow(a, length_a, b, length_b, rules.conditions.data(),
+                               static_cast<int32_t>(rules.conditions.size()),
+                               rules.ignore_case);
   }
-  return sign(rules.line_comparer(a, b));
+  return sign(rules.ignore_case ? strcmp_nocase(a, b) : std::strcmp(a, b));
 }
 
 int compare_wide(const CompareRules& rules, const uint16_t* a,
                  int32_t length_a, const uint16_t* b, int32_t length_b) {
   if (rules.key_mode) {
-    return compare_keys_wide(a, length_a, b, length_b, rules.conditions,
-                             rules.condition_count);
+    return compare_keys_wide(a, length_a, b, length_b, rules.conditions.data(),
+                             static_cast<int32_t>(rules.conditions.size()));
   }
   return compare_units(a, b);
-}
-
-int compare_lines_narrow(int32_t a, int32_t b) {
-  return compare_narrow(line_table.line_starts[a], line_table.line_lengths[a],
-                        line_table.line_starts[b], line_table.line_lengths[b]);
-}
-
-int compare_lines_wide(int32_t a, int32_t b) {
-  return compare_wide(
-      reinterpret_cast<const uint16_t*>(line_table.line_starts[a]),
-      line_table.line_lengths[a],
-      reinterpret_cast<const uint16_t*>(line_table.line_starts[b]),
-      line_table.line_lengths[b]);
 }
 
 uint64_t narrow_line_prefix(const char* line, int32_t length, bool fold) {
@@ -90,19 +65,6 @@ uint64_t wide_line_prefix(const uint16_t* line, int32_t length) {
     value |= static_cast<uint64_t>(line[i]) << (48 - 16 * i);
   }
   return value;
-}
-
-WholeLineForm whole_line_form(int (*comparator)(int32_t, int32_t)) {
-  if (sort_job.key_mode) return WholeLineForm::kNone;
-  if (comparator == &compare_lines_wide) return WholeLineForm::kWide;
-  if (comparator != &compare_lines_narrow) return WholeLineForm::kNone;
-  if (sort_job.line_comparer == &strcmp_nocase) {
-    return WholeLineForm::kNarrowFolded;
-  }
-  if (sort_job.line_comparer == static_cast<LineComparer>(&::strcmp)) {
-    return WholeLineForm::kNarrow;
-  }
-  return WholeLineForm::kNone;
 }
 
 }  // namespace quarnel

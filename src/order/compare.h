@@ -1,7 +1,8 @@
 // How two lines compare: whole lines or by the sort conditions, narrow
 // (Shift_JIS bytes) or wide (UTF-16LE units). Every line is followed in
 // memory by a zero byte (narrow) or zero unit (wide); only the string sort
-// meets lines without it (see LineTable::bounded).
+// meets lines without it (see LineTable::bounded). What decides is a
+// CompareRules value.
 //
 // Whole-line sorting also has a quicker form with the same answers: each
 // line's first 8 bytes (4 units) cached as one big-endian number, so that
@@ -12,37 +13,33 @@
 #include <cstdint>
 #include <cstring>
 
-#include "options/sort_job.h"
+#include "order/compare_rules.h"
 #include "order/words.h"
 #include "text/ascii.h"
 
 namespace quarnel {
 
-// 1 when line a sorts after line b, -1 before, 0 equal; the mode's rules
-// (key_mode, the comparers of /I) come from the SortJob.
-int compare_narrow(const char* a, int32_t length_a, const char* b,
-                   int32_t length_b);
-int compare_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
-                 int32_t length_b);
-
-// The same rules as a value, for the merge program's engine, which is
-// handed them rather than reading the SortJob. The conditions are the
-// caller's and outlive every comparison.
-struct CompareRules {
-  bool key_mode = false;
-  LineComparer line_comparer = nullptr;    // whole narrow lines
-  FieldComparer field_comparer = nullptr;  // narrow character keys
-  const SortCondition* conditions = nullptr;
-  int32_t condition_count = 0;
-};
+// 1 when line a sorts after line b, -1 before, 0 equal, under the rules.
 int compare_narrow(const CompareRules& rules, const char* a, int32_t length_a,
                    const char* b, int32_t length_b);
 int compare_wide(const CompareRules& rules, const uint16_t* a,
                  int32_t length_a, const uint16_t* b, int32_t length_b);
 
-// The same for two entries of the LineTable.
-int compare_lines_narrow(int32_t a, int32_t b);
-int compare_lines_wide(int32_t a, int32_t b);
+// The same for two entries of a LineTable, the comparator of the plain
+// quicksort; safe on several threads at once.
+struct TableCompare {
+  const CompareRules* rules;
+  char* const* starts;
+  const int32_t* lengths;
+
+  int operator()(int32_t a, int32_t b) const {
+    if (rules->wide) {
+      return compare_wide(*rules, reinterpret_cast<const uint16_t*>(starts[a]), lengths[a],
+                          reinterpret_cast<const uint16_t*>(starts[b]), lengths[b]);
+    }
+    return compare_narrow(*rules, starts[a], lengths[a], starts[b], lengths[b]);
+  }
+};
 
 // The cached prefix of a line: its bytes up to the first zero byte (which
 // ends the comparison of strcmp and of the /I comparer alike), at most 8,
@@ -52,12 +49,6 @@ int compare_lines_wide(int32_t a, int32_t b);
 uint64_t narrow_line_prefix(const char* line, int32_t length, bool fold);
 // The same with 4 units up to the first zero unit.
 uint64_t wide_line_prefix(const uint16_t* line, int32_t length);
-
-enum class WholeLineForm { kNone, kNarrow, kNarrowFolded, kWide };
-
-// Which cached-prefix form agrees with this comparator under the current
-// SortJob, or kNone (key mode, or a comparer it does not know).
-WholeLineForm whole_line_form(int (*comparator)(int32_t, int32_t));
 
 // The inlined whole-line comparators over the cached prefixes.
 struct NarrowPrefixCompare {

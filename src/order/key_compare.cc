@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "options/sort_job.h"
 #include "order/words.h"
 #include "text/ascii.h"
 
@@ -89,18 +88,18 @@ double numeric_key_value_narrow(const char* field, int32_t count) {
 
 namespace {
 
-// A character field: narrow bytes through the comparer /I chose (its
-// arguments swapped for a descending key), wide units in plain unsigned
-// order, never folded.
-int compare_text(const char* fa, const char* fb, int64_t n, char order,
-                 FieldComparer field_comparer) {
-  int r = order == 'A' ? field_comparer(fa, fb, static_cast<size_t>(n))
-                       : field_comparer(fb, fa, static_cast<size_t>(n));
+// A character field: narrow bytes, folded under /I (the arguments swapped
+// for a descending key), wide units in plain unsigned order, never folded.
+int compare_text(const char* fa, const char* fb, int64_t n, char order, bool fold) {
+  const char* x = order == 'A' ? fa : fb;
+  const char* y = order == 'A' ? fb : fa;
+  const size_t size = static_cast<size_t>(n);
+  int r = fold ? memcmp_nocase(x, y, size) : std::memcmp(x, y, size);
   return r > 0 ? 1 : (r < 0 ? -1 : 0);
 }
 
 int compare_text(const uint16_t* fa, const uint16_t* fb, int64_t n,
-                 char order, FieldComparer) {
+                 char order, bool) {
   for (int64_t k = 0; k < n; ++k) {
     if (fa[k] != fb[k]) return ordered(fa[k] < fb[k] ? -1 : 1, order);
   }
@@ -110,7 +109,7 @@ int compare_text(const uint16_t* fa, const uint16_t* fb, int64_t n,
 template <typename Unit>
 int compare_keys(const Unit* a, int32_t length_a, const Unit* b,
                  int32_t length_b, const SortCondition* conditions,
-                 int32_t count, FieldComparer field_comparer) {
+                 int32_t count, bool fold) {
   const int64_t m = length_a < length_b ? length_a : length_b;
   for (int i = 0; i < count; ++i) {
     const SortCondition& c = conditions[i];
@@ -125,7 +124,7 @@ int compare_keys(const Unit* a, int32_t length_a, const Unit* b,
     const Unit* fa = a + (c.start - 1);
     const Unit* fb = b + (c.start - 1);
     int r = c.type == 'S'
-                ? compare_text(fa, fb, n, c.order, field_comparer)
+                ? compare_text(fa, fb, n, c.order, fold)
                 : compare_numbers(fa, fb, static_cast<int32_t>(n), c.order);
     if (r != 0) return r;
   }
@@ -135,65 +134,29 @@ int compare_keys(const Unit* a, int32_t length_a, const Unit* b,
 }  // namespace
 
 int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
-                        int32_t length_b) {
-  return compare_keys(a, length_a, b, length_b, sort_job.conditions,
-                      sort_job.condition_count, sort_job.field_comparer);
-}
-
-int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
-                      int32_t length_b) {
-  return compare_keys(a, length_a, b, length_b, sort_job.conditions,
-                      sort_job.condition_count, sort_job.field_comparer);
-}
-
-int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
                         int32_t length_b, const SortCondition* conditions,
-                        int32_t count, FieldComparer field_comparer) {
-  return compare_keys(a, length_a, b, length_b, conditions, count,
-                      field_comparer);
+                        int32_t count, bool fold) {
+  return compare_keys(a, length_a, b, length_b, conditions, count, fold);
 }
 
 int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
                       int32_t length_b, const SortCondition* conditions,
                       int32_t count) {
-  return compare_keys(a, length_a, b, length_b, conditions, count, nullptr);
+  return compare_keys(a, length_a, b, length_b, conditions, count, false);
 }
 
-int compare_keys_narrow_from(const char* a, int32_t length_a, const char* b,
-                             int32_t length_b, int first) {
-  return compare_keys(a, length_a, b, length_b, sort_job.conditions + first,
-                      sort_job.condition_count - first,
-                      sort_job.field_comparer);
+KeyCacheForm key_cache_form(const CompareRules& rules) {
+  if (!rules.key_mode || rules.conditions.empty()) return KeyCacheForm::kNone;
+  return rules.conditions[0].type == 'S' ? KeyCacheForm::kText : KeyCacheForm::kNumber;
 }
 
-int compare_keys_wide_from(const uint16_t* a, int32_t length_a,
-                           const uint16_t* b, int32_t length_b, int first) {
-  return compare_keys(a, length_a, b, length_b, sort_job.conditions + first,
-                      sort_job.condition_count - first, nullptr);
-}
-
-KeyCacheForm key_cache_form(bool wide) {
-  if (!sort_job.key_mode || sort_job.condition_count < 1) {
-    return KeyCacheForm::kNone;
-  }
-  const SortCondition& c = sort_job.conditions[0];
-  if (c.type != 'S') return KeyCacheForm::kNumber;
-  // Narrow text fields go through the comparer of /I; the prefix knows
-  // only the two standard ones. Wide fields never consult it.
-  if (sort_job.field_comparer != &memcmp_nocase &&
-      sort_job.field_comparer != static_cast<FieldComparer>(&::memcmp)) {
-    return wide ? KeyCacheForm::kText : KeyCacheForm::kNone;
-  }
-  return KeyCacheForm::kText;
-}
-
-int32_t key_cache_need() {
-  const SortCondition& c = sort_job.conditions[0];
+int32_t key_cache_need(const CompareRules& rules) {
+  const SortCondition& c = rules.conditions[0];
   return c.start + c.length - 2;
 }
 
-uint64_t narrow_key_cache(const char* line, int32_t length) {
-  const SortCondition& c = sort_job.conditions[0];
+uint64_t narrow_key_cache(const CompareRules& rules, const char* line) {
+  const SortCondition& c = rules.conditions[0];
   const char* field = line + (c.start - 1);
   if (c.type != 'S') {
     double v = numeric_value(field, c.length);
@@ -201,18 +164,17 @@ uint64_t narrow_key_cache(const char* line, int32_t length) {
     memcpy(&bits, &v, sizeof bits);
     return bits;
   }
-  (void)length;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(field);
   int32_t n = c.length < 8 ? c.length : 8;
   uint64_t value = 0;
   for (int32_t i = 0; i < n; ++i) {
     value |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
   }
-  return sort_job.field_comparer == &memcmp_nocase ? fold_word(value) : value;
+  return rules.ignore_case ? fold_word(value) : value;
 }
 
-uint64_t wide_key_cache(const uint16_t* line, int32_t length) {
-  const SortCondition& c = sort_job.conditions[0];
+uint64_t wide_key_cache(const CompareRules& rules, const uint16_t* line) {
+  const SortCondition& c = rules.conditions[0];
   const uint16_t* field = line + (c.start - 1);
   if (c.type != 'S') {
     double v = numeric_value(field, c.length);
@@ -220,7 +182,6 @@ uint64_t wide_key_cache(const uint16_t* line, int32_t length) {
     memcpy(&bits, &v, sizeof bits);
     return bits;
   }
-  (void)length;
   int32_t n = c.length < 4 ? c.length : 4;
   uint64_t value = 0;
   for (int32_t i = 0; i < n; ++i) {

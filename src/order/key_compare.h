@@ -6,20 +6,15 @@
 #include <cstdint>
 
 #include "options/sort_job.h"
+#include "order/compare_rules.h"
 
 namespace quarnel {
 
-// Under the SortJob's conditions and field comparer.
-int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
-                        int32_t length_b);
-int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
-                      int32_t length_b);
-
-// Under conditions given as a value; narrow character fields go through
-// field_comparer, wide ones compare by unit, never folded.
+// Under the conditions, in order; narrow character fields are folded
+// with fold (/I), wide ones compare by unit, never folded.
 int compare_keys_narrow(const char* a, int32_t length_a, const char* b,
                         int32_t length_b, const SortCondition* conditions,
-                        int32_t count, FieldComparer field_comparer);
+                        int32_t count, bool fold);
 int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
                       int32_t length_b, const SortCondition* conditions,
                       int32_t count);
@@ -28,13 +23,6 @@ int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
 // min(count, 256) characters, read as atof reads them.
 double numeric_key_value(const uint16_t* field, int32_t count);
 double numeric_key_value_narrow(const char* field, int32_t count);
-
-// The same comparisons beginning with condition first (0-based); the
-// conditions before it are taken as equal.
-int compare_keys_narrow_from(const char* a, int32_t length_a, const char* b,
-                             int32_t length_b, int first);
-int compare_keys_wide_from(const uint16_t* a, int32_t length_a,
-                           const uint16_t* b, int32_t length_b, int first);
 
 // Key-mode sorting caches one value per line for the first condition:
 // for a character field its first 8 bytes (4 units) as one big-endian
@@ -45,21 +33,20 @@ int compare_keys_wide_from(const uint16_t* a, int32_t length_a,
 // full.
 enum class KeyCacheForm { kNone, kText, kNumber };
 
-// The cached form that agrees with the current SortJob's first condition
-// and comparers in that mode, or kNone (whole-line mode, an unknown
-// comparer).
-KeyCacheForm key_cache_form(bool wide);
+// The cached form of the rules' first condition, or kNone (whole-line
+// mode).
+KeyCacheForm key_cache_form(const CompareRules& rules);
 
 // The cached value of one line; wide counts in units. Only meaningful
-// when length >= key_cache_need().
-uint64_t narrow_key_cache(const char* line, int32_t length);
-uint64_t wide_key_cache(const uint16_t* line, int32_t length);
+// when the line's length is at least key_cache_need(rules).
+uint64_t narrow_key_cache(const CompareRules& rules, const char* line);
+uint64_t wide_key_cache(const CompareRules& rules, const uint16_t* line);
 
 // The shortest line that holds the whole first field.
-int32_t key_cache_need();
+int32_t key_cache_need(const CompareRules& rules);
 
-// The comparator over the cached values; same answers as
-// compare_lines_narrow / compare_lines_wide in key mode.
+// The comparator over the cached values; the same answers as the
+// conditions compared in full.
 template <bool kWide, bool kNumber>
 struct KeyCacheCompare {
   // A packed table: the cache in the start slots, each line at base plus
@@ -73,16 +60,21 @@ struct KeyCacheCompare {
   // The prefix holds the whole field, so equal prefixes mean an equal
   // first condition.
   bool covers;
+  const SortCondition* conditions;
+  int32_t condition_count;
+  bool fold;
 
+  // The conditions from first on; those before it are taken as equal.
   int rest(int32_t a, int32_t b, int first) const {
     const char* p = base + offsets[a];
     const char* q = base + offsets[b];
     if (kWide) {
-      return compare_keys_wide_from(reinterpret_cast<const uint16_t*>(p), lengths[a],
-                                    reinterpret_cast<const uint16_t*>(q), lengths[b],
-                                    first);
+      return compare_keys_wide(reinterpret_cast<const uint16_t*>(p), lengths[a],
+                               reinterpret_cast<const uint16_t*>(q), lengths[b],
+                               conditions + first, condition_count - first);
     }
-    return compare_keys_narrow_from(p, lengths[a], q, lengths[b], first);
+    return compare_keys_narrow(p, lengths[a], q, lengths[b], conditions + first,
+                               condition_count - first, fold);
   }
 
   int operator()(int32_t a, int32_t b) const {

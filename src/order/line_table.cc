@@ -6,11 +6,8 @@
 
 #include "console/console.h"
 #include "console/messages.h"
-#include "options/sort_job.h"
 
 namespace quarnel {
-
-LineTable line_table;
 
 namespace {
 
@@ -19,17 +16,17 @@ constexpr int64_t kMaxEntries = 2147483647;
 
 }  // namespace
 
-bool settle_bounded_lines(int32_t count) {
-  if (!line_table.bounded) return true;
-  const int64_t unit = sort_job.wide_mode != 0 ? 2 : 1;
-  char** starts = line_table.line_starts.get();
-  const int32_t* lengths = line_table.line_lengths.get();
+bool settle_bounded_lines(LineTable* table, int32_t count, bool wide, char* room,
+                          int64_t room_size) {
+  if (!table->bounded) return true;
+  const int64_t unit = wide ? 2 : 1;
+  char** starts = table->line_starts.get();
+  const int32_t* lengths = table->line_lengths.get();
   int64_t need = 0;
   for (int32_t i = 0; i < count; ++i) need += (int64_t{lengths[i]} + 1) * unit;
-  char* out = sort_job.sort_buffer.get();
-  if (out == nullptr || need > sort_job.sort_buffer_size) {
+  char* out = room;
+  if (out == nullptr || need > room_size) {
     report_error(msg::kNoMemory, nullptr);
-    sort_job.failed = 1;
     return false;
   }
   for (int32_t i = 0; i < count; ++i) {
@@ -41,12 +38,12 @@ bool settle_bounded_lines(int32_t count) {
   }
   // The mapping stays until the run is written; its lines are no longer
   // looked at.
-  line_table.bounded = false;
+  table->bounded = false;
   return true;
 }
 
-int grow_line_table() {
-  LineTable& t = line_table;
+int grow_line_table(LineTable* table) {
+  LineTable& t = *table;
   int64_t block = std::max<int32_t>(t.block_size, 1);
   t.block_size = static_cast<int32_t>(block);
   int64_t old_count = t.block_count;
@@ -79,11 +76,11 @@ int grow_line_table() {
   return 0;
 }
 
-void release_line_table() {
-  line_table.line_starts.reset();
-  line_table.line_lengths.reset();
-  line_table.block_count = 0;
-  line_table.last_line = -1;
+void release_line_table(LineTable* table) {
+  table->line_starts.reset();
+  table->line_lengths.reset();
+  table->block_count = 0;
+  table->last_line = -1;
 }
 
 }  // namespace quarnel

@@ -27,20 +27,19 @@ struct LineTable {
   bool bounded = false;
 };
 
-extern LineTable line_table;
-
-// Copies the count bounded lines into the sort buffer, each followed by
-// its zero, for the sorts that need that zero. False (reported, the job
-// failed) when they do not fit.
-bool settle_bounded_lines(int32_t count);
+// Copies the count bounded lines into room (the sort buffer), each
+// followed by its zero, for the sorts that need that zero. False
+// (reported; the job must fail) when they do not fit.
+bool settle_bounded_lines(LineTable* table, int32_t count, bool wide, char* room,
+                          int64_t room_size);
 
 // Makes room for more lines: the table grows geometrically, in whole
 // blocks. The new block count, or 0 when memory ran out (reported). Entries
 // up to last_line are kept; those behind it are undefined until recorded.
-int grow_line_table();
+int grow_line_table(LineTable* table);
 
 // Frees the table's arrays (the driver's release of the sort buffers).
-void release_line_table();
+void release_line_table(LineTable* table);
 
 }  // namespace quarnel
 

@@ -2,30 +2,12 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
-#include <new>
-#include <system_error>
-#include <thread>
-#include <utility>
 #include <vector>
 
+#include "platform/worker.h"
 
 namespace quarnel {
-
-int32_t parallel_sort_min_count = 100000;
-int32_t sort_thread_count = 0;
-
-namespace {
-
-int32_t threads_to_use() {
-  if (sort_thread_count > 0) return sort_thread_count;
-  unsigned n = std::thread::hardware_concurrency();
-  if (n == 0) return 1;
-  return static_cast<int32_t>(std::min(n, 8u));
-}
-
-}  // namespace
 
 namespace quicksort {
 
@@ -82,29 +64,20 @@ void drain(RangeQueue* queue) {
 
 }  // namespace
 
-void run_range_workers(int32_t count, RangeWork work, void* context) {
+void run_range_workers(int32_t count, int32_t threads, RangeWork work, void* context) {
   RangeQueue queue;
   queue.work = work;
   queue.context = context;
   // Parts are split until each thread has several to pull, so that an
   // uneven partition does not leave a thread idle for long.
-  int32_t threads = threads_to_use();
   queue.split_size = std::max<int32_t>(2, count / (threads * 8));
   queue.ranges.push_back({0, count - 1, 0, suspect_depth(count)});
-  std::vector<std::thread> helpers;
-  for (int32_t t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(drain, &queue);
-    } catch (const std::system_error&) {
-      break;  // the threads there are will do all the work
-    }
-  }
-  drain(&queue);
-  for (std::thread& h : helpers) h.join();
+  // Without a thread of its own, a part stays queued for the threads
+  // there are, which do all the work.
+  on_threads(threads, [&queue](int32_t) { drain(&queue); });
 }
 
 }  // namespace quicksort
 
-int32_t sort_threads() { return threads_to_use(); }
 
 }  // namespace quarnel

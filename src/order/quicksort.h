@@ -21,13 +21,6 @@
 
 namespace quarnel {
 
-// Ranges below this many entries are sorted on one thread. Tests lower it.
-extern int32_t parallel_sort_min_count;
-// Threads for a parallel sort: 0 means the hardware's count (at most 8).
-extern int32_t sort_thread_count;
-// The threads a parallel sort uses under that setting.
-int32_t sort_threads();
-
 // Exchanges an entry's start and length (the parts every comparator may
 // read); the prefixes exist only while a whole-line sort runs.
 struct TableSwap {
@@ -200,7 +193,8 @@ void sort_entries(int32_t count, Compare& cmp, Swap& swap) {
 struct RangeQueue;
 using RangeWork = void (*)(void* context, RangeQueue* queue, int32_t lo,
                            int32_t hi, int32_t depth, int32_t suspect);
-void run_range_workers(int32_t count, RangeWork work, void* context);
+void run_range_workers(int32_t count, int32_t threads, RangeWork work,
+                       void* context);
 // Hands a part to an idle thread.
 void offer_range(RangeQueue* queue, int32_t lo, int32_t hi, int32_t depth,
                  int32_t suspect);
@@ -253,10 +247,10 @@ struct SharedSort {
 // The same result as sort_entries, on several threads. cmp and swap must
 // be safe to call from several threads on disjoint entries.
 template <typename Compare, typename Swap>
-void sort_entries_shared(int32_t count, Compare& cmp, Swap& swap) {
+void sort_entries_shared(int32_t count, int32_t threads, Compare& cmp, Swap& swap) {
   if (count < 2) return;
   SharedSort<Compare, Swap> shared{&cmp, &swap};
-  run_range_workers(count, &SharedSort<Compare, Swap>::work, &shared);
+  run_range_workers(count, threads, &SharedSort<Compare, Swap>::work, &shared);
 }
 
 }  // namespace quicksort

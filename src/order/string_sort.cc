@@ -7,8 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "order/compare.h"
@@ -18,8 +16,6 @@
 #include "text/ascii.h"
 
 namespace quarnel {
-
-int32_t string_sort_split_limit = -1;
 
 namespace {
 
@@ -485,23 +481,23 @@ void drain(Work* w) {
 
 // Keys at depth 0 for packing; the length is not needed, the line
 // ending at its zero.
-uint64_t narrow_slot_key(const char* start, int32_t) {
+uint64_t narrow_slot_key(const void*, const char* start, int32_t) {
   return narrow_key(start, 0);
 }
 
-uint64_t folded_slot_key(const char* start, int32_t) {
+uint64_t folded_slot_key(const void*, const char* start, int32_t) {
   return fold_word(narrow_key(start, 0));
 }
 
-uint64_t wide_slot_key(const char* start, int32_t) {
+uint64_t wide_slot_key(const void*, const char* start, int32_t) {
   return wide_key(start, 0);
 }
 
-uint64_t bounded_narrow_slot_key(const char* start, int32_t length) {
+uint64_t bounded_narrow_slot_key(const void*, const char* start, int32_t length) {
   return bounded_key(start, length, 0, false);
 }
 
-uint64_t bounded_wide_slot_key(const char* start, int32_t length) {
+uint64_t bounded_wide_slot_key(const void*, const char* start, int32_t length) {
   return bounded_key(start, length, 0, true);
 }
 
@@ -518,32 +514,33 @@ struct ByStart {
   }
 };
 
-void restore_recorded_order(int32_t count) {
-  ByStart cmp{line_table.line_starts.get()};
-  TableSwap swap{line_table.line_starts.get(), line_table.line_lengths.get()};
+void restore_recorded_order(LineTable* table, int32_t count) {
+  ByStart cmp{table->line_starts.get()};
+  TableSwap swap{table->line_starts.get(), table->line_lengths.get()};
   quicksort::sort_entries(count, cmp, swap);
 }
 
 }  // namespace
 
-bool string_sort_lines(int32_t count, bool wide, bool fold) {
+bool string_sort_lines(LineTable* table, int32_t count, bool wide, bool fold,
+                       const SortTuning& tuning) {
   if (count < 2) return true;
   fold = fold && !wide;
-  int32_t threads = count >= parallel_sort_min_count ? sort_threads() : 1;
+  int32_t threads = count >= tuning.parallel_min_count ? sort_threads(tuning) : 1;
   // Packed, the table's slots hold the keys and offsets, so the sort
   // needs no memory beyond the table; packing also makes sure that no
   // line goes on behind a zero, which makes equal lines equal bytes.
   // With the lengths aside (when their 2 bytes a line can be had) they
   // need not be found again afterwards.
-  std::unique_ptr<uint16_t[]> lengths = lengths_aside(count);
+  std::unique_ptr<uint16_t[]> lengths = lengths_aside(count, tuning);
   // Bounded lines have no zero to find their ends by.
-  const bool bounded = line_table.bounded;
+  const bool bounded = table->bounded;
   if (bounded && (fold || lengths == nullptr)) return false;
   PackedTable packed;
   packed.lengths = lengths.get();
-  SlotKey key = wide ? &wide_slot_key : (fold ? &folded_slot_key : &narrow_slot_key);
-  if (bounded) key = wide ? &bounded_wide_slot_key : &bounded_narrow_slot_key;
-  if (!pack_table(count, wide, threads, key, &packed)) return false;
+  SlotKey key{wide ? &wide_slot_key : (fold ? &folded_slot_key : &narrow_slot_key), nullptr};
+  if (bounded) key.of = wide ? &bounded_wide_slot_key : &bounded_narrow_slot_key;
+  if (!pack_table(table, count, wide, threads, key, &packed)) return false;
   // Folded, a sort that gives up must hand the quicksort its lines in the
   // order they were recorded: the buffer's order, if the table was in it.
   if (fold && !packed.in_buffer_order) {
@@ -561,7 +558,7 @@ bool string_sort_lines(int32_t count, bool wide, bool fold) {
   w.step = wide ? 4 : 8;
   int32_t log2 = 0;
   while ((int64_t{1} << log2) < count) ++log2;
-  w.split_limit = string_sort_split_limit >= 0 ? string_sort_split_limit
+  w.split_limit = tuning.string_sort_split_limit >= 0 ? tuning.string_sort_split_limit
                                                : 4 * log2 + 32;
   w.offer_size = std::max<int32_t>(4096, count / (threads * 16));
   w.shared.push_back(Task{0, count - 1, opening_depth(w, count, threads), 0});
@@ -569,7 +566,7 @@ bool string_sort_lines(int32_t count, bool wide, bool fold) {
   // Given up or not, the table is whole again, in some order of its lines;
   // equal lines being equal bytes, the quicksort may start from any.
   unpack_table(packed, count, threads);
-  if (w.failed && fold) restore_recorded_order(count);
+  if (w.failed && fold) restore_recorded_order(table, count);
   return !w.failed;
 }
 

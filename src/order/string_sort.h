@@ -11,9 +11,12 @@
 
 #include <cstdint>
 
+#include "order/line_table.h"
+#include "order/sort_tuning.h"
+
 namespace quarnel {
 
-// Sorts LineTable entries 0 .. count-1 in ascending strcmp order (wide:
+// Sorts the table's entries 0 .. count-1 in ascending strcmp order (wide:
 // unsigned unit order up to the first zero unit), using no memory beyond
 // the table. False, with the table untouched, when a line holds a zero
 // byte (unit) before its end, since lines that compare equal may then
@@ -26,11 +29,8 @@ namespace quarnel {
 // under /I. Lines that then compare equal while their bytes differ keep
 // the index quicksort's order, so the sort gives up on meeting two, and
 // puts the table back in the order its lines were recorded (false).
-bool string_sort_lines(int32_t count, bool wide, bool fold = false);
-
-// Partitions at one depth after which the sort gives up; below zero, the
-// sort's own limit (tests lower it to reach the giving up).
-extern int32_t string_sort_split_limit;
+bool string_sort_lines(LineTable* table, int32_t count, bool wide, bool fold,
+                       const SortTuning& tuning);
 
 }  // namespace quarnel
 

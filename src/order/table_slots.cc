@@ -65,10 +65,8 @@ int64_t zeros_between(const char* from, const char* to, bool wide, int32_t threa
 
 }  // namespace
 
-bool keep_lengths_aside = true;
-
-std::unique_ptr<uint16_t[]> lengths_aside(int32_t count) {
-  if (!keep_lengths_aside) return nullptr;
+std::unique_ptr<uint16_t[]> lengths_aside(int32_t count, const SortTuning& tuning) {
+  if (!tuning.keep_lengths_aside) return nullptr;
   return std::unique_ptr<uint16_t[]>(new (std::nothrow) uint16_t[static_cast<size_t>(count)]);
 }
 
@@ -78,15 +76,15 @@ int32_t length_to_zero(const char* p, bool wide) {
 
 // The slots are the table's own arrays; they change type in place, so
 // every value goes in and out through memcpy.
-bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
-                PackedTable* packed) {
-  char** starts = line_table.line_starts.get();
-  const int32_t* lengths = line_table.line_lengths.get();
+bool pack_table(LineTable* table, int32_t count, bool wide, int32_t threads,
+                const SlotKey& key, PackedTable* packed) {
+  char** starts = table->line_starts.get();
+  const int32_t* lengths = table->line_lengths.get();
   std::vector<uintptr_t> lows(threads, UINTPTR_MAX);
   std::vector<uintptr_t> highs(threads, 0);
   std::atomic<bool> plain{true};
   std::atomic<bool> rising{true};
-  bool check = !line_table.zero_free &&
+  bool check = !table->zero_free &&
                !(packed->zeros_inside && packed->lengths != nullptr);
   uint16_t* kept = packed->lengths;
   on_threads(threads, [&](int32_t t) {
@@ -131,7 +129,7 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
 
   const char* base = reinterpret_cast<const char*>(low);
   char* key_slots = reinterpret_cast<char*>(starts);
-  char* offset_slots = reinterpret_cast<char*>(line_table.line_lengths.get());
+  char* offset_slots = reinterpret_cast<char*>(table->line_lengths.get());
   on_threads(threads, [&](int32_t t) {
     int32_t first, last;
     piece_of(count, threads, t, &first, &last);
@@ -141,7 +139,7 @@ bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
       memcpy(&p, key_slots + 8 * int64_t{i}, 8);
       memcpy(&length, offset_slots + 4 * int64_t{i}, 4);
       uint32_t offset = static_cast<uint32_t>(p - base);
-      uint64_t k = key(p, length);
+      uint64_t k = key.of(key.context, p, length);
       if (kept != nullptr) kept[i] = static_cast<uint16_t>(length);
       memcpy(key_slots + 8 * int64_t{i}, &k, 8);
       memcpy(offset_slots + 4 * int64_t{i}, &offset, 4);

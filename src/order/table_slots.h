@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "order/line_table.h"
+#include "order/sort_tuning.h"
 #include "platform/worker.h"
 
 namespace quarnel {
@@ -28,23 +30,26 @@ struct PackedTable {
   bool in_buffer_order = false;
 };
 
-// The key kept for a line, from its start and length.
-using SlotKey = uint64_t (*)(const char* start, int32_t length);
+// The key kept for a line, from its start and length, under whatever the
+// context holds (the comparison rules, for keys of a condition).
+struct SlotKey {
+  uint64_t (*of)(const void* context, const char* start, int32_t length);
+  const void* context;
+};
 
-// Packs LineTable entries 0 .. count-1 on that many threads, the lengths
+// Packs the table's entries 0 .. count-1 on that many threads, the lengths
 // into packed->lengths when it is set. False, with the table untouched,
 // when the lines do not lie within 4 GB of the lowest, or when a line
 // holds a zero byte (unit in wide mode) before its end where that is not
 // allowed (checked unless the table says none can).
-bool pack_table(int32_t count, bool wide, int32_t threads, SlotKey key,
-                PackedTable* packed);
+bool pack_table(LineTable* table, int32_t count, bool wide, int32_t threads,
+                const SlotKey& key, PackedTable* packed);
 // Gives the table its starts and lengths again, in the packed order.
 void unpack_table(const PackedTable& packed, int32_t count, int32_t threads);
 
 // Room for count lengths kept aside, or null when it cannot be had; also
-// null while keep_lengths_aside is false (tests take the other way so).
-std::unique_ptr<uint16_t[]> lengths_aside(int32_t count);
-extern bool keep_lengths_aside;
+// null when the tuning keeps none (tests take the other way so).
+std::unique_ptr<uint16_t[]> lengths_aside(int32_t count, const SortTuning& tuning);
 
 // The length of the line at p, up to its zero (byte or unit).
 int32_t length_to_zero(const char* p, bool wide);

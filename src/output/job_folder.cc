@@ -7,7 +7,6 @@
 
 #include "console/console.h"
 #include "console/messages.h"
-#include "options/sort_job.h"
 #include "platform/platform.h"
 #include "output/output_file.h"
 
@@ -19,8 +18,7 @@ constexpr const char* kFolderPrefix = "quarnel-";
 
 }  // namespace
 
-int make_job_folder() {
-  const std::string& work_dir = sort_job.work_dir;
+int make_job_folder(const std::string& work_dir, std::string* job_dir) {
   // The writer used to make a missing work directory on the first run;
   // the folder needs it now.
   make_directories(work_dir.c_str());
@@ -29,19 +27,19 @@ int make_job_folder() {
   platform::remove_abandoned_folders(work_dir, kFolderPrefix);
   std::string folder = platform::make_locked_folder(work_dir + kFolderPrefix);
   if (folder.empty()) {
-    report_error(msg::kCannotMakeWorkFolder, sort_job.work_dir.c_str());
+    report_error(msg::kCannotMakeWorkFolder, work_dir.c_str());
     return -1;
   }
-  sort_job.job_dir = folder + platform::kPathSeparator;
+  *job_dir = folder + platform::kPathSeparator;
   return 0;
 }
 
-void remove_job_folder() {
-  if (sort_job.job_dir.empty()) return;
-  std::string folder = sort_job.job_dir;
+void remove_job_folder(std::string* job_dir) {
+  if (job_dir->empty()) return;
+  std::string folder = *job_dir;
   if (folder.size() > 1 && folder.back() == platform::kPathSeparator) folder.pop_back();
   platform::remove_locked_folder(folder);
-  sort_job.job_dir.clear();
+  job_dir->clear();
 }
 
 }  // namespace quarnel

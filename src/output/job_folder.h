@@ -6,12 +6,17 @@
 #ifndef QUARNEL_OUTPUT_JOB_FOLDER_H_
 #define QUARNEL_OUTPUT_JOB_FOLDER_H_
 
+#include <string>
+
 namespace quarnel {
 
-// Makes sort_job.job_dir; 0, or -1 after a reported failure.
-int make_job_folder();
-// Deletes what is left in the folder and the folder itself.
-void remove_job_folder();
+// Makes the job's folder in the work directory (made first when missing)
+// and sets job_dir to it, with its trailing separator; 0, or -1 after a
+// reported failure.
+int make_job_folder(const std::string& work_dir, std::string* job_dir);
+// Deletes what is left in the folder and the folder itself; job_dir is
+// empty afterwards. Nothing happens when it is empty.
+void remove_job_folder(std::string* job_dir);
 
 }  // namespace quarnel
 

@@ -1,6 +1,6 @@
 // The one buffered writer. A write that cannot be completed is reported
-// and also fails the job (sort_job.failed), so that a run or list that is
-// missing, empty or cut short never passes for a finished one.
+// and also marks the file failed, which fails the job, so that a run or
+// list that is missing, empty or cut short never passes for a finished one.
 #include "output/output_file.h"
 
 #include <algorithm>
@@ -12,7 +12,6 @@
 
 #include "console/console.h"
 #include "console/messages.h"
-#include "options/sort_job.h"
 #include "platform/platform.h"
 #include "output/block_writer.h"
 #include "output/write_behind.h"
@@ -20,8 +19,13 @@
 
 namespace quarnel {
 
-OutputFile output_file;
-bool needs_open = true;
+OutputFile::OutputFile() = default;
+
+// A file still being written when its owner goes has its last piece
+// written first: the thread must not outlive the record it writes from.
+OutputFile::~OutputFile() {
+  if (writer != nullptr) stop_block_writer(writer.get());
+}
 
 namespace {
 
@@ -39,163 +43,155 @@ constexpr int32_t kWriteOutSize = 1 << 20;
 // so that the memory touched stays the same.
 constexpr int32_t kOverlapFrom = 4 << 20;
 
-// The thread lives from a file's first full piece to the file's close, so
-// that none is left behind (nor copied into a forked child) between files.
-// The record itself is never freed: a process that ends with a file open
-// must not stop on a thread it still owns.
-BlockWriter* writer = nullptr;
-
 // Every write of the open file goes through here, on whichever thread
 // writes it (one at a time).
-bool write_out(const char* data, int64_t n) {
-  OutputFile& f = output_file;
+bool write_out(OutputFile* f, const char* data, int64_t n) {
   const auto start = std::chrono::steady_clock::now();
-  if (platform::write_fd(f.descriptor, data, n) != n) return false;
-  note_written(&f.behind, f.descriptor, n, std::chrono::steady_clock::now() - start);
+  if (platform::write_fd(f->descriptor, data, n) != n) return false;
+  note_written(&f->behind, f->descriptor, n, std::chrono::steady_clock::now() - start);
   return true;
 }
 
-bool write_piece(void*, const char* data, size_t size) {
-  return write_out(data, static_cast<int64_t>(size));
+bool write_piece(void* context, const char* data, size_t size) {
+  return write_out(static_cast<OutputFile*>(context), data, static_cast<int64_t>(size));
 }
 
-bool start_writer() {
-  if (writer == nullptr) writer = new (std::nothrow) BlockWriter;
-  return writer != nullptr && start_block_writer(writer, &write_piece, nullptr);
+bool start_writer(OutputFile* f) {
+  if (f->writer == nullptr) f->writer.reset(new (std::nothrow) BlockWriter);
+  return f->writer != nullptr && start_block_writer(f->writer.get(), &write_piece, f);
 }
 
 // Waits until the piece handed over is in the file; false (once) when a
 // piece could not be written.
-bool wait_for_writer() { return writer == nullptr || wait_for_block(writer); }
+bool wait_for_writer(OutputFile* f) {
+  return f->writer == nullptr || wait_for_block(f->writer.get());
+}
 
 // Ends the thread once its piece is written; false as wait_for_writer.
 // The hand-back steps those writes asked for are taken too, so that none
 // reaches the file's descriptor once it is closed.
-bool stop_writer() {
-  const bool ok = writer == nullptr || stop_block_writer(writer);
+bool stop_writer(OutputFile* f) {
+  const bool ok = f->writer == nullptr || stop_block_writer(f->writer.get());
   end_write_behind();
   return ok;
 }
 
-bool overlapped() {
-  return output_file.capacity >= kOverlapFrom && !output_file.whole;
+bool overlapped(const OutputFile* f) {
+  return f->capacity >= kOverlapFrom && !f->whole;
 }
 
 // The bytes one piece may take: its half, or the whole buffer.
-int64_t piece_room() {
-  return overlapped() ? output_file.capacity / 2 : output_file.capacity;
+int64_t piece_room(const OutputFile* f) {
+  return overlapped(f) ? f->capacity / 2 : f->capacity;
 }
 
-void report_and_fail(const char* message, const char* path) {
+void report_and_fail(OutputFile* f, const char* message, const char* path) {
   if (path != nullptr) {
     report_info(message, path);
   } else {
     report_info(message);
   }
   fflush(stderr);
-  sort_job.failed = 1;
+  f->failed = true;
 }
 
-bool file_is_open() {
-  return output_file.buffer != nullptr && output_file.descriptor >= 0;
+bool file_is_open(const OutputFile* f) {
+  return f->buffer != nullptr && f->descriptor >= 0;
 }
 
 // Hands the piece being filled to the writer thread, or writes it in
 // place. False after a failed write.
-bool flush_buffered() {
-  OutputFile& f = output_file;
-  if (f.used == 0) return true;
-  char* piece = f.buffer.get() + f.piece_start;
-  if (f.whole) {
+bool flush_buffered(OutputFile* f) {
+  if (f->used == 0) return true;
+  char* piece = f->buffer.get() + f->piece_start;
+  if (f->whole) {
     // Started in begin_whole_file; the piece is the file's last.
-    hand_block(writer, piece, static_cast<size_t>(f.used));
-    f.used = 0;
-    f.close_pending = true;
+    hand_block(f->writer.get(), piece, static_cast<size_t>(f->used));
+    f->used = 0;
+    f->close_pending = true;
     return true;
   }
-  if (overlapped() && start_writer()) {
+  if (overlapped(f) && start_writer(f)) {
     // The other half is free again once its piece is written.
-    if (!wait_for_writer()) return false;
-    hand_block(writer, piece, static_cast<size_t>(f.used));
-    f.piece_start = f.piece_start == 0 ? f.capacity / 2 : 0;
-    f.used = 0;
+    if (!wait_for_writer(f)) return false;
+    hand_block(f->writer.get(), piece, static_cast<size_t>(f->used));
+    f->piece_start = f->piece_start == 0 ? f->capacity / 2 : 0;
+    f->used = 0;
     return true;
   }
-  if (!write_out(piece, f.used)) return false;
+  if (!write_out(f, piece, f->used)) return false;
   // Written once only, whatever happens to the piece.
-  f.used = 0;
+  f->used = 0;
   return true;
 }
 
 // The bytes after which a piece is written out.
-int32_t piece_limit() {
-  if (output_file.whole) return output_file.capacity - 1;
-  return overlapped() ? kWriteOutSize / 2 : kWriteOutSize;
+int32_t piece_limit(const OutputFile* f) {
+  if (f->whole) return f->capacity - 1;
+  return overlapped(f) ? kWriteOutSize / 2 : kWriteOutSize;
 }
 
 // Ends the writing of a file begun whole: its piece written and the file
 // closed, each checked.
-void finish_pending_close() {
-  OutputFile& f = output_file;
-  if (!f.close_pending) return;
-  f.close_pending = false;
-  bool ok = stop_writer();
+void finish_pending_close(OutputFile* f) {
+  if (!f->close_pending) return;
+  f->close_pending = false;
+  bool ok = stop_writer(f);
   // A delayed write error (a full disk on some file systems) shows up
   // only at the close.
-  if (platform::close_fd(f.descriptor) != 0) ok = false;
-  if (!ok) report_and_fail(msg::kDiskFull, nullptr);
-  f.descriptor = 0;
-  f.whole = false;
+  if (platform::close_fd(f->descriptor) != 0) ok = false;
+  if (!ok) report_and_fail(f, msg::kDiskFull, nullptr);
+  f->descriptor = 0;
+  f->whole = false;
 }
 
 // Appends when the piece leaves room in its part of the buffer; else
 // writes out the buffered bytes and then the piece itself, so that a piece
 // is never split. False after a failed write.
-bool put(const void* data, int32_t length) {
-  OutputFile& f = output_file;
-  if (static_cast<int64_t>(f.used) + length < piece_room()) {
-    if (f.used + length > piece_limit() && !flush_buffered()) return false;
-    memcpy(f.buffer.get() + f.piece_start + f.used, data, static_cast<size_t>(length));
-    f.used += length;
+bool put(OutputFile* f, const void* data, int32_t length) {
+  if (static_cast<int64_t>(f->used) + length < piece_room(f)) {
+    if (f->used + length > piece_limit(f) && !flush_buffered(f)) return false;
+    memcpy(f->buffer.get() + f->piece_start + f->used, data, static_cast<size_t>(length));
+    f->used += length;
     return true;
   }
-  if (!flush_buffered() || !wait_for_writer()) return false;
-  return write_out(static_cast<const char*>(data), length);
+  if (!flush_buffered(f) || !wait_for_writer(f)) return false;
+  return write_out(f, static_cast<const char*>(data), length);
 }
 
 }  // namespace
 
-OutputFile* open_output_file(const char* path) {
+OutputFile* open_output_file(OutputFile* f, const char* path) {
   // The file before, begun whole, is finished first; its buffer serves
   // the new one.
-  const bool reuse = output_file.close_pending;
+  const bool reuse = f->close_pending;
   if (reuse) {
-    finish_pending_close();
+    finish_pending_close(f);
   } else {
     // A piece still on its way belongs to the file that was open.
-    if (!stop_writer()) report_and_fail(msg::kDiskFull, nullptr);
-    if (file_is_open()) platform::close_fd(output_file.descriptor);
-    output_file.buffer.reset();
-    output_file.capacity = 0;
+    if (!stop_writer(f)) report_and_fail(f, msg::kDiskFull, nullptr);
+    if (file_is_open(f)) platform::close_fd(f->descriptor);
+    f->buffer.reset();
+    f->capacity = 0;
   }
-  output_file.descriptor = 0;
-  output_file.used = 0;
-  output_file.piece_start = 0;
+  f->descriptor = 0;
+  f->used = 0;
+  f->piece_start = 0;
 
   int fd = platform::open_write(path, true, true);
   if (fd < 0) {
     // A file that is there but may not be written: let its owner write
     // it, then try once more.
-    grant_everyone_access(path);
+    grant_owner_access(path);
     fd = platform::open_write(path, true, true);
   }
   if (fd < 0) {
-    output_file.descriptor = -1;
+    f->descriptor = -1;
     return nullptr;
   }
-  output_file.descriptor = fd;
-  begin_write_behind(&output_file.behind, false);
-  if (output_file.buffer != nullptr) return &output_file;
+  f->descriptor = fd;
+  begin_write_behind(&f->behind, false);
+  if (f->buffer != nullptr) return f;
 
   // Pages of the buffer that are never touched cost no memory, so the
   // large buffer is cheap for a small file.
@@ -203,129 +199,125 @@ OutputFile* open_output_file(const char* path) {
        capacity -= kBufferStep) {
     char* buffer = new (std::nothrow) char[static_cast<size_t>(capacity)];
     if (buffer != nullptr) {
-      output_file.buffer.reset(buffer);
-      output_file.capacity = capacity;
-      return &output_file;
+      f->buffer.reset(buffer);
+      f->capacity = capacity;
+      return f;
     }
   }
   report_info(msg::kNoResources);
   fflush(stderr);
   // The file stays created and empty; its descriptor is not kept.
   platform::close_fd(fd);
-  output_file.descriptor = -1;
+  f->descriptor = -1;
   return nullptr;
 }
 
-int write_buffered(const char* path, const void* data, int32_t length) {
-  if (needs_open) {
+int write_buffered(OutputFile* f, const char* path, const void* data, int32_t length) {
+  if (f->needs_open) {
     make_directories(directory_of(path));
-    if (open_output_file(path) == nullptr) {
-      report_and_fail(msg::kCannotOpenForWrite, path);
+    if (open_output_file(f, path) == nullptr) {
+      report_and_fail(f, msg::kCannotOpenForWrite, path);
       return -1;
     }
-    needs_open = false;
+    f->needs_open = false;
   }
   if (length <= 0) return 0;
-  if (!put(data, length)) {
-    report_and_fail(msg::kDiskFull, nullptr);
+  if (!put(f, data, length)) {
+    report_and_fail(f, msg::kDiskFull, nullptr);
     return -1;
   }
   return length;
 }
 
-int retry_failed_open(const char* path) {
-  if (!needs_open) return 0;
+int retry_failed_open(OutputFile* f, const char* path) {
+  if (!f->needs_open) return 0;
   make_directories(directory_of(path));
-  if (open_output_file(path) == nullptr) {
+  if (open_output_file(f, path) == nullptr) {
     report_info(msg::kCannotOpenForWrite, path);
     fflush(stderr);
     return -1;
   }
-  needs_open = false;
+  f->needs_open = false;
   return 0;
 }
 
-int32_t piece_size() {
-  const int64_t room = piece_room() - 1;
-  return static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(piece_limit(), room)));
+int32_t piece_size(const OutputFile* f) {
+  const int64_t room = piece_room(f) - 1;
+  return static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(piece_limit(f), room)));
 }
 
-char* piece_space(int32_t length) {
-  OutputFile& f = output_file;
-  if (!file_is_open() || length > piece_size()) return nullptr;
-  if (f.used + length > piece_size() && !flush_buffered()) {
-    report_and_fail(msg::kDiskFull, nullptr);
+char* piece_space(OutputFile* f, int32_t length) {
+  if (!file_is_open(f) || length > piece_size(f)) return nullptr;
+  if (f->used + length > piece_size(f) && !flush_buffered(f)) {
+    report_and_fail(f, msg::kDiskFull, nullptr);
     return nullptr;
   }
-  return f.buffer.get() + f.piece_start + f.used;
+  return f->buffer.get() + f->piece_start + f->used;
 }
 
-void piece_added(int32_t length) { output_file.used += length; }
+void piece_added(OutputFile* f, int32_t length) { f->used += length; }
 
-void append_line_end(const void* bytes, int32_t count) {
-  if (!file_is_open() || count <= 0) return;
-  if (!put(bytes, count)) report_and_fail(msg::kDiskFull, nullptr);
+void append_line_end(OutputFile* f, const void* bytes, int32_t count) {
+  if (!file_is_open(f) || count <= 0) return;
+  if (!put(f, bytes, count)) report_and_fail(f, msg::kDiskFull, nullptr);
 }
 
-void hand_back_written_pages() {
-  if (file_is_open()) output_file.behind.allowed = true;
+void hand_back_written_pages(OutputFile* f) {
+  if (file_is_open(f)) f->behind.allowed = true;
 }
 
-void reserve_output_space(int64_t bytes) {
-  OutputFile& f = output_file;
-  if (file_is_open() && bytes > 0) {
-    platform::reserve_space(f.descriptor, f.behind.written + f.used + bytes);
+void reserve_output_space(OutputFile* f, int64_t bytes) {
+  if (file_is_open(f) && bytes > 0) {
+    platform::reserve_space(f->descriptor, f->behind.written + f->used + bytes);
   }
 }
 
-bool begin_whole_file(int64_t bytes) {
-  OutputFile& f = output_file;
-  if (!file_is_open() || f.whole || f.piece_start != 0 ||
-      f.used + bytes >= f.capacity || !wait_for_writer() || !start_writer()) {
+bool begin_whole_file(OutputFile* f, int64_t bytes) {
+  if (!file_is_open(f) || f->whole || f->piece_start != 0 ||
+      f->used + bytes >= f->capacity || !wait_for_writer(f) || !start_writer(f)) {
     return false;
   }
-  f.whole = true;
+  f->whole = true;
   return true;
 }
 
-void close_output_file() {
-  OutputFile& f = output_file;
-  if (f.whole && file_is_open()) {
-    if (!flush_buffered()) report_and_fail(msg::kDiskFull, nullptr);
-    if (f.close_pending) {
-      needs_open = true;
+void close_output_file(OutputFile* f) {
+  if (f->whole && file_is_open(f)) {
+    if (!flush_buffered(f)) report_and_fail(f, msg::kDiskFull, nullptr);
+    if (f->close_pending) {
+      f->needs_open = true;
       return;
     }
     // Nothing was left to hand over: closed here as any other file.
-    f.whole = false;
+    f->whole = false;
   }
   // The last piece, and the one the writer may still hold, reach the file
   // before it is closed.
-  bool written = flush_buffered();
-  written = stop_writer() && written;
-  if (!written) report_and_fail(msg::kDiskFull, nullptr);
-  f.used = 0;
-  f.piece_start = 0;
-  if (file_is_open()) {
+  bool written = flush_buffered(f);
+  written = stop_writer(f) && written;
+  if (!written) report_and_fail(f, msg::kDiskFull, nullptr);
+  f->used = 0;
+  f->piece_start = 0;
+  if (file_is_open(f)) {
     // A delayed write error (a full disk on some file systems) shows up
     // only here.
-    if (platform::close_fd(f.descriptor) != 0) {
-      report_and_fail(msg::kDiskFull, nullptr);
+    if (platform::close_fd(f->descriptor) != 0) {
+      report_and_fail(f, msg::kDiskFull, nullptr);
     }
   }
-  f.descriptor = 0;
-  f.buffer.reset();
-  f.capacity = 0;
-  needs_open = true;
+  f->descriptor = 0;
+  f->buffer.reset();
+  f->capacity = 0;
+  f->needs_open = true;
 }
 
-void settle_output_file() {
-  if (!output_file.close_pending) return;
-  finish_pending_close();
-  output_file.buffer.reset();
-  output_file.capacity = 0;
-  output_file.used = 0;
-  output_file.piece_start = 0;
+void settle_output_file(OutputFile* f) {
+  if (!f->close_pending) return;
+  finish_pending_close(f);
+  f->buffer.reset();
+  f->capacity = 0;
+  f->used = 0;
+  f->piece_start = 0;
 }
 
 void make_directories(const char* directory) {
@@ -351,7 +343,7 @@ void make_directories(const char* directory) {
   }
 }
 
-int grant_everyone_access(const char* path) {
+int grant_owner_access(const char* path) {
   // Read and write for the owner only: a file is never made writable for
   // everyone on a shared machine.
   return platform::make_writable(path);

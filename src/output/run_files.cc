@@ -3,20 +3,13 @@
 // line ended.
 #include "output/run_files.h"
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
-#include "options/sort_job.h"
-#include "platform/platform.h"
 #include "output/md5.h"
-#include "output/output_file.h"
-#include "order/quicksort.h"
-#include "order/line_table.h"
+#include "platform/platform.h"
+#include "platform/worker.h"
 #include "text/sjis.h"
 
 namespace quarnel {
@@ -27,13 +20,13 @@ const unsigned char kNarrowLineEnd[2] = {0x0D, 0x0A};
 const unsigned char kWideLineEnd[4] = {0x0D, 0x00, 0x0A, 0x00};
 
 // Copies lines first .. last-1, each followed by its line end, to out.
-void gather(int32_t first, int32_t last, int32_t unit_size,
+void gather(const LineTable& table, int32_t first, int32_t last, int32_t unit_size,
             const unsigned char* line_end, int32_t line_end_size, char* out) {
   // Sorted lines lie scattered over the buffer; asking for them a few
   // lines ahead hides most of the wait for memory behind the copying.
   constexpr int32_t kAhead = 12;
-  char* const* starts = line_table.line_starts.get();
-  const int32_t* lengths = line_table.line_lengths.get();
+  char* const* starts = table.line_starts.get();
+  const int32_t* lengths = table.line_lengths.get();
   for (int32_t i = first; i < last; ++i) {
     if (i + kAhead < last) {
       __builtin_prefetch(starts[i + kAhead]);
@@ -47,36 +40,6 @@ void gather(int32_t first, int32_t last, int32_t unit_size,
   }
 }
 
-// The copying waits on memory, and one thread can keep only so many lines
-// on their way: a second one copies the back half of each piece's lines.
-struct GatherHelper {
-  std::mutex lock;
-  std::condition_variable wake;
-  std::thread thread;
-  bool running = false;
-  bool busy = false;  // a job is handed over and not yet done
-  bool quit = false;
-  int32_t first = 0;
-  int32_t last = 0;
-  char* out = nullptr;
-  int32_t unit_size = 1;
-  const unsigned char* line_end = nullptr;
-  int32_t line_end_size = 0;
-};
-
-void help_gather(GatherHelper* h) {
-  std::unique_lock<std::mutex> hold(h->lock);
-  for (;;) {
-    h->wake.wait(hold, [h] { return h->busy || h->quit; });
-    if (!h->busy) return;
-    hold.unlock();
-    gather(h->first, h->last, h->unit_size, h->line_end, h->line_end_size, h->out);
-    hold.lock();
-    h->busy = false;
-    h->wake.notify_all();
-  }
-}
-
 // Runs of fewer lines are copied by the calling thread alone.
 constexpr int32_t kHelpFrom = 50000;
 // The largest run gathered whole.
@@ -86,11 +49,9 @@ constexpr int64_t kWholeRunLimit = int64_t{128} << 20;
 // the result and not read again: not so for standard output, a device or
 // pipe (the run is copied there), or a result on another file system than
 // the work folder (copied too).
-bool becomes_result_as_is(int32_t run_index) {
-  if (run_index != 0 || sort_job.remaining_bytes > 0 || sort_job.to_stdout) {
-    return false;
-  }
-  const std::string target = platform::follow_links(sort_job.output_path);
+bool becomes_result_as_is(const RunTarget& to, int32_t run_index) {
+  if (run_index != 0 || to.more_input || to.job.to_stdout) return false;
+  const std::string target = platform::follow_links(to.job.output_path);
   platform::FileIdentity out = platform::identify_file(target);
   if (out.kind == platform::FileKind::kMissing) {
     out = platform::identify_file(folder_of(target));
@@ -98,52 +59,48 @@ bool becomes_result_as_is(int32_t run_index) {
   } else if (out.kind != platform::FileKind::kRegular) {
     return false;
   }
-  const std::string& work = sort_job.job_dir.empty() ? sort_job.work_dir : sort_job.job_dir;
-  const platform::FileIdentity folder = platform::identify_file(work);
+  const platform::FileIdentity folder = platform::identify_file(runs_folder(to));
   return folder.kind == platform::FileKind::kDirectory && folder.device == out.device;
 }
 
 // Every line's bytes (or units), then its line end, a piece of the output
 // buffer at a time; stops at the first failed write. A result is handed
 // back to the system as it is written (see write_behind.h).
-int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
-                const unsigned char* line_end, int32_t line_end_size,
-                bool result) {
+void write_lines(const RunTarget& to, const std::string& path, const LineTable& table,
+                 int32_t line_count, int32_t unit_size, const unsigned char* line_end,
+                 int32_t line_end_size, bool result) {
+  OutputFile* f = to.file;
   if (line_count <= 0) {
-    close_output_file();
-    return 0;
+    close_output_file(f);
+    return;
   }
-  write_buffered(path.c_str(), nullptr, 0);
-  // After a failed open (reported) one more try; the job has already been
-  // marked failed, so whatever this file receives now is never taken for a
+  write_buffered(f, path.c_str(), nullptr, 0);
+  // After a failed open (reported) one more try; the file has already been
+  // marked failed, so whatever it receives now is never taken for a
   // finished run.
-  if (retry_failed_open(path.c_str()) != 0) {
-    close_output_file();
-    return 0;
+  if (retry_failed_open(f, path.c_str()) != 0) {
+    close_output_file(f);
+    return;
   }
-  if (result) hand_back_written_pages();
-  GatherHelper helper;
-  if (line_count >= kHelpFrom && sort_threads() >= 2) {
-    try {
-      helper.thread = std::thread(help_gather, &helper);
-      helper.running = true;
-    } catch (const std::system_error&) {
-      // One thread copies everything.
-    }
-  }
-  char* const* starts = line_table.line_starts.get();
-  const int32_t* lengths = line_table.line_lengths.get();
+  if (result) hand_back_written_pages(f);
+  // The copying waits on memory, and one thread can keep only so many
+  // lines on their way: a second one copies the back half of each piece's
+  // lines.
+  Worker helper;
+  if (line_count >= kHelpFrom && to.threads >= 2) helper.start();
+  char* const* starts = table.line_starts.get();
+  const int32_t* lengths = table.line_lengths.get();
   auto bytes_of = [&](int32_t i) {
     return int64_t{lengths[i]} * unit_size + line_end_size;
   };
   int64_t total = 0;
   for (int32_t i = 0; i < line_count; ++i) total += bytes_of(i);
-  reserve_output_space(total);
+  reserve_output_space(f, total);
   // With more input to come, a run of modest size is gathered whole and
   // written while the next one is read and sorted; its buffer is about
   // the size of the sort buffer, which bounds the memory it adds.
-  if (sort_job.remaining_bytes > 0 && total <= kWholeRunLimit) begin_whole_file(total);
-  const int64_t limit = piece_size();
+  if (to.more_input && total <= kWholeRunLimit) begin_whole_file(f, total);
+  const int64_t limit = piece_size(f);
   int32_t i = 0;
   while (i < line_count) {
     int64_t bytes = 0;
@@ -151,98 +108,80 @@ int write_lines(const std::string& path, int32_t line_count, int32_t unit_size,
     while (j < line_count && bytes + bytes_of(j) <= limit) bytes += bytes_of(j++);
     if (j == i) {
       // A line larger than a piece goes in on its own.
-      int r = write_buffered(path.c_str(), starts[i], lengths[i] * unit_size);
-      append_line_end(line_end, line_end_size);
+      int r = write_buffered(f, path.c_str(), starts[i], lengths[i] * unit_size);
+      append_line_end(f, line_end, line_end_size);
       if (r < 0) break;
       ++i;
       continue;
     }
-    char* out = piece_space(static_cast<int32_t>(bytes));
+    char* out = piece_space(f, static_cast<int32_t>(bytes));
     if (out == nullptr) break;
-    if (helper.running && j - i >= 64) {
+    if (helper.running() && j - i >= 64) {
       int64_t front = 0;
       int32_t middle = i;
       while (middle < j && 2 * front < bytes) front += bytes_of(middle++);
-      {
-        std::lock_guard<std::mutex> hold(helper.lock);
-        helper.first = middle;
-        helper.last = j;
-        helper.out = out + front;
-        helper.unit_size = unit_size;
-        helper.line_end = line_end;
-        helper.line_end_size = line_end_size;
-        helper.busy = true;
-      }
-      helper.wake.notify_all();
-      gather(i, middle, unit_size, line_end, line_end_size, out);
-      std::unique_lock<std::mutex> hold(helper.lock);
-      helper.wake.wait(hold, [&helper] { return !helper.busy; });
+      char* back = out + front;
+      helper.post([&table, middle, j, unit_size, line_end, line_end_size, back] {
+        gather(table, middle, j, unit_size, line_end, line_end_size, back);
+        return true;
+      });
+      gather(table, i, middle, unit_size, line_end, line_end_size, out);
+      helper.wait();
     } else {
-      gather(i, j, unit_size, line_end, line_end_size, out);
+      gather(table, i, j, unit_size, line_end, line_end_size, out);
     }
-    piece_added(static_cast<int32_t>(bytes));
+    piece_added(f, static_cast<int32_t>(bytes));
     i = j;
   }
-  if (helper.running) {
-    {
-      std::lock_guard<std::mutex> hold(helper.lock);
-      helper.quit = true;
-    }
-    helper.wake.notify_all();
-    helper.thread.join();
-  }
-  close_output_file();
-  return 0;
+  helper.stop();
+  close_output_file(f);
 }
 
 }  // namespace
 
-const char* work_dir_digest() {
-  static char digest_text[33];
+std::string work_dir_digest(const std::string& work_dir) {
   Md5Context context;
   md5_init(&context);
-  md5_update(&context, sort_job.work_dir.data(), sort_job.work_dir.size());
+  md5_update(&context, work_dir.data(), work_dir.size());
   unsigned char digest[16];
   md5_final(&context, digest);
+  char text[33];
   for (int i = 0; i < 16; ++i) {
-    snprintf(digest_text + 2 * i, 3, "%02X", digest[i]);
+    snprintf(text + 2 * i, 3, "%02X", digest[i]);
   }
-  digest_text[32] = '\0';
-  return digest_text;
+  text[32] = '\0';
+  return text;
 }
 
-const char* run_file_name(int32_t run_index) {
-  static std::string name;
-  const char* path = sort_job.input_path.c_str();
+const std::string& runs_folder(const RunTarget& to) {
+  return to.job_dir.empty() ? to.job.work_dir : to.job_dir;
+}
+
+std::string run_file_name(const RunTarget& to, int32_t run_index) {
+  const char* path = to.job.input_path.c_str();
   const char* last = find_last_separator(path);
   const char* base = last == nullptr ? path : last + 1;
-  const std::string& folder =
-      sort_job.job_dir.empty() ? sort_job.work_dir : sort_job.job_dir;
-
   char tail[64];
-  snprintf(tail, sizeof(tail), "%.16s%.32s.%03d", work_dir_digest(), base,
-           static_cast<int>(run_index));
-  name = folder;
-  name += tail;
-  return name.c_str();
+  snprintf(tail, sizeof(tail), "%.16s%.32s.%03d", work_dir_digest(to.job.work_dir).c_str(),
+           base, static_cast<int>(run_index));
+  return runs_folder(to) + tail;
 }
 
-int write_run_narrow(int32_t line_count, int32_t run_index) {
-  std::string path = run_file_name(run_index);
-  return write_lines(path, line_count, 1, kNarrowLineEnd, 2,
-                     becomes_result_as_is(run_index));
-}
-
-int write_run_wide(int32_t line_count, int32_t run_index) {
-  std::string path = run_file_name(run_index);
+void write_run(const RunTarget& to, const LineTable& table, int32_t line_count,
+               int32_t run_index) {
+  const std::string path = run_file_name(to, run_index);
+  const bool result = becomes_result_as_is(to, run_index);
+  if (!to.job.wide_mode) {
+    write_lines(to, path, table, line_count, 1, kNarrowLineEnd, 2, result);
+    return;
+  }
   // The mark opens the file even when there is none to write, so that a
   // run without lines still exists.
-  if (write_buffered(path.c_str(), sort_job.input_bom.data(),
-                     static_cast<int32_t>(sort_job.input_bom.size())) < 0) {
-    close_output_file();
+  if (write_buffered(to.file, path.c_str(), to.job.input_bom.data(),
+                     static_cast<int32_t>(to.job.input_bom.size())) < 0) {
+    close_output_file(to.file);
   }
-  return write_lines(path, line_count, 2, kWideLineEnd, 4,
-                     becomes_result_as_is(run_index));
+  write_lines(to, path, table, line_count, 2, kWideLineEnd, 4, result);
 }
 
 }  // namespace quarnel

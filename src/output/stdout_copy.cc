@@ -6,7 +6,6 @@
 
 #include "console/console.h"
 #include "console/messages.h"
-#include "options/sort_job.h"
 #include "platform/platform.h"
 #include "text/cp932.h"
 
@@ -58,8 +57,7 @@ size_t convert_wide_chunk(WideToSjisState* state, const unsigned char* chunk,
   return produced;
 }
 
-int copy_to_stdout(const char* path) {
-  const bool wide = sort_job.wide_mode == 1;
+int copy_to_stdout(const char* path, bool wide) {
   int fd = platform::open_read(path);
   if (fd < 0) {
     report_error(msg::kReadFailed, path);

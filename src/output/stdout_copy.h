@@ -22,9 +22,10 @@ struct WideToSjisState {
 size_t convert_wide_chunk(WideToSjisState* state, const unsigned char* chunk,
                           size_t n, char* out);
 
-// 0 after the whole copy. -1, reported, when the file cannot be opened or
-// read, or when a write to standard output fails (no further output then).
-int copy_to_stdout(const char* path);
+// 0 after the whole copy, converted when wide. -1, reported, when the file
+// cannot be opened or read, or when a write to standard output fails (no
+// further output then).
+int copy_to_stdout(const char* path, bool wide);
 
 }  // namespace quarnel
 

@@ -20,7 +20,6 @@
 #include "console/progress.h"
 #include "output/stdout_copy.h"
 #include "tolvinar/tolvinar_messages.h"
-#include "options/sort_job.h"
 #include "platform/platform.h"
 #include "output/block_writer.h"
 #include "order/compare.h"
@@ -149,13 +148,12 @@ Mode mode_of(const MergeRules& rules) {
   Mode mode;
   mode.wide = rules.wide;
   mode.marked = rules.wide && rules.marked;
-  mode.compare.key_mode = rules.key_mode;
   mode.prefixed = !rules.key_mode;
   mode.fold = rules.ignore_case && !rules.wide;
-  mode.compare.line_comparer = rules.ignore_case ? strcmp_nocase : strcmp;
-  mode.compare.field_comparer = rules.ignore_case ? memcmp_nocase : memcmp;
-  mode.compare.conditions = rules.conditions.data();
-  mode.compare.condition_count = static_cast<int32_t>(rules.conditions.size());
+  mode.compare.wide = rules.wide;
+  mode.compare.ignore_case = rules.ignore_case;
+  mode.compare.key_mode = rules.key_mode;
+  mode.compare.conditions = rules.conditions;
   return mode;
 }
 
@@ -818,17 +816,6 @@ int32_t fan_in_for_open_limit(int64_t limit) {
   int64_t fan_in = limit - kReservedDescriptors;
   if (fan_in < 2) return 2;
   return static_cast<int32_t>(std::min<int64_t>(fan_in, INT32_MAX));
-}
-
-MergeRules merge_rules_from_job() {
-  MergeRules rules;
-  rules.wide = sort_job.wide_mode == 1;
-  rules.marked = sort_job.input_bom == std::string(kMark, 2);
-  rules.ignore_case = sort_job.ignore_case != 0;
-  rules.key_mode = sort_job.key_mode != 0;
-  rules.conditions.assign(sort_job.conditions,
-                          sort_job.conditions + sort_job.condition_count);
-  return rules;
 }
 
 int merge_runs(const std::vector<std::string>& runs, const MergeRules& rules,

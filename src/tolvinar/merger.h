@@ -26,11 +26,6 @@ struct MergeRules {
   std::vector<SortCondition> conditions;
 };
 
-// The rules the SortJob holds once its mode, case rule and conditions are
-// set: wide_mode, input_bom (FF FE makes wide runs marked), ignore_case,
-// key_mode and the conditions.
-MergeRules merge_rules_from_job();
-
 struct MergeSettings {
   // The output path; ignored when to_stdout is set. A file output is
   // written beside its path and renamed into place only when complete.

@@ -1,6 +1,6 @@
-// Tolvinar's command line: it sets up the SortJob as Quarnel's options
+// Tolvinar's command line: it makes the merge's rules as Quarnel's options
 // would (mode, case rule, the key text compiled into sort conditions),
-// takes the merge's rules from it, reads the list and hands the runs over.
+// reads the list and hands the runs over.
 #include "tolvinar/tolvinar.h"
 
 #include <cstring>
@@ -10,7 +10,6 @@
 #include "tolvinar/merger.h"
 #include "tolvinar/tolvinar_messages.h"
 #include "options/sort_conditions.h"
-#include "options/sort_job.h"
 #include "platform/platform.h"
 #include "text/ascii.h"
 
@@ -42,16 +41,13 @@ bool read_whole_file(const std::string& path, std::string* contents) {
 }
 
 // The key text goes through the same compiler as Quarnel's, silently.
-int compile_key_text(const std::string& key_text) {
+int compile_key_text(std::string key_text, bool wide, MergeRules* rules) {
   if (key_text.size() >= static_cast<size_t>(kTextBufferSize)) {
     report_error(tolvinar_msg::kBadArgument, key_text.c_str());
     return -1;
   }
-  sort_job.key_text.reset(new char[kTextBufferSize]);
-  memcpy(sort_job.key_text.get(), key_text.c_str(), key_text.size() + 1);
-  sort_job.key_table = new_key_table();
-  sort_job.key_mode = 1;
-  return build_sort_conditions(false);
+  rules->key_mode = true;
+  return build_sort_conditions(&key_text, wide, false, &rules->conditions);
 }
 
 }  // namespace
@@ -113,11 +109,13 @@ int run_tolvinar(int argc, char** argv) {
     return kMergeBadArguments;
   }
 
-  sort_job.wide_mode = (narrow_wide || marked_wide) ? 1 : 0;
-  sort_job.input_bom = marked_wide ? std::string("\xFF\xFE", 2) : std::string();
-  sort_job.ignore_case = ignore_case ? 1 : 0;
-  if (have_key && compile_key_text(key_text) != 0) return kMergeBadArguments;
-  const MergeRules rules = merge_rules_from_job();
+  MergeRules rules;
+  rules.wide = narrow_wide || marked_wide;
+  rules.marked = marked_wide;
+  rules.ignore_case = ignore_case;
+  if (have_key && compile_key_text(key_text, rules.wide, &rules) != 0) {
+    return kMergeBadArguments;
+  }
 
   std::string contents;
   if (!read_whole_file(list_path, &contents)) {

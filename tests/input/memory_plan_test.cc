@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "input/run_state.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
 #include "input/run_builder.h"
@@ -25,13 +26,14 @@ int32_t estimate_of(const std::string& bytes, bool wide, int bom) {
 // The estimate as probe_input leaves it for a file of these bytes.
 int32_t probed_estimate(const std::string& bytes, bool wide) {
   TempDir dir;
-  reset_sort_job();
-  sort_job.input_path = dir.file("in.txt");
-  write_file(sort_job.input_path, bytes);
-  sort_job.wide_mode = wide ? 1 : 0;
-  if (bytes.compare(0, 2, "\xFF\xFE") == 0) sort_job.input_bom = "\xFF\xFE";
-  EXPECT_EQ(probe_input(), 0);
-  return sort_job.line_length_estimate;
+  SortJob job;
+  job.input_path = dir.file("in.txt");
+  write_file(job.input_path, bytes);
+  job.wide_mode = wide;
+  if (bytes.compare(0, 2, "\xFF\xFE") == 0) job.input_bom = "\xFF\xFE";
+  RunState run;
+  EXPECT_EQ(probe_input(job, &run), 0);
+  return run.line_length_estimate;
 }
 
 TEST(LineEstimate, FirstLineWithItsLineEnd) {
@@ -58,34 +60,25 @@ TEST(LineEstimate, EightyWithoutALineFeedOrAfterAZero) {
 
 TEST(InputProbe, RefusesEmptyOrMissingInput) {
   TempDir dir;
-  reset_sort_job();
-  sort_job.input_path = dir.file("empty.txt");
-  write_file(sort_job.input_path, "");
-  EXPECT_EQ(check_input_type(), 0);
-  EXPECT_EQ(probe_input(), -1);
-  sort_job.input_path = dir.file("missing.txt");
-  EXPECT_EQ(check_input_type(), 0);
-  EXPECT_EQ(probe_input(), -1);
+  SortJob job;
+  RunState run;
+  job.input_path = dir.file("empty.txt");
+  write_file(job.input_path, "");
+  EXPECT_FALSE(check_input_type(job.input_path));
+  EXPECT_EQ(probe_input(job, &run), -1);
+  job.input_path = dir.file("missing.txt");
+  EXPECT_FALSE(check_input_type(job.input_path));
+  EXPECT_EQ(probe_input(job, &run), -1);
 }
 
-TEST(InputProbe, ClassifiesTheFirstBytes) {
+TEST(InputProbe, TakesAnyFirstBytes) {
   TempDir dir;
-  reset_sort_job();
-  sort_job.input_path = dir.file("in.txt");
-  const struct {
-    std::string bytes;
-    int kind;
-  } cases[] = {
-      {"\xFF\xFE" "a\0", 2},
-      {"\xFE\xFF\0a", 4},
-      {std::string("ab\0", 3), 8},
-      {"a\xFF", 8},
-      {"\x83\x41\r\n", 1},
-      {"\xFF", 8},
-  };
-  for (const auto& c : cases) {
-    write_file(sort_job.input_path, c.bytes);
-    EXPECT_EQ(check_input_type(), c.kind) << c.bytes.size();
+  const std::string path = dir.file("in.txt");
+  const std::string cases[] = {"\xFF\xFE" "a\0", "\xFE\xFF\0a", std::string("ab\0", 3),
+                               "a\xFF", "\x83\x41\r\n", "\xFF"};
+  for (const std::string& bytes : cases) {
+    write_file(path, bytes);
+    EXPECT_TRUE(check_input_type(path)) << bytes.size();
   }
 }
 
@@ -211,16 +204,10 @@ TEST(Budget, TrialAllocationsFollowTheSystem) {
 
 class PlanMemory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    reset_sort_job();
-    reset_run_builder();
-    sort_job.input_path = dir_.file("in.txt");
-  }
-  void TearDown() override {
-    reset_sort_job();
-    reset_run_builder();
-  }
+  void SetUp() override { job_.input_path = dir_.file("in.txt"); }
   TempDir dir_;
+  SortJob job_;
+  RunState run_;
 };
 
 TEST_F(PlanMemory, OneMegabyteForThreeMillionBytesOfHundredByteLines) {
@@ -228,38 +215,38 @@ TEST_F(PlanMemory, OneMegabyteForThreeMillionBytesOfHundredByteLines) {
   line += '\n';
   std::string text;
   for (int i = 0; i < 30000; ++i) text += line;
-  write_file(sort_job.input_path, text);
-  ASSERT_EQ(probe_input(), 0);
-  EXPECT_EQ(sort_job.line_length_estimate, 100);
-  sort_job.memory_limit = 1000000;
-  ASSERT_EQ(plan_memory(), 0);
-  EXPECT_EQ(sort_job.memory_limit, 1000000);
-  EXPECT_EQ(sort_job.remaining_bytes, 3000000);
-  EXPECT_EQ(line_table.block_size, 10000);
-  EXPECT_EQ(reader_state.buffer_capacity, 1000000);
-  ASSERT_NE(sort_job.sort_buffer, nullptr);
-  EXPECT_EQ(sort_job.sort_buffer_size, 1000002);
+  write_file(job_.input_path, text);
+  ASSERT_EQ(probe_input(job_, &run_), 0);
+  EXPECT_EQ(run_.line_length_estimate, 100);
+  job_.memory_limit = 1000000;
+  ASSERT_EQ(plan_memory(job_, &run_), 0);
+  EXPECT_EQ(run_.budget, 1000000);
+  EXPECT_EQ(run_.remaining_bytes, 3000000);
+  EXPECT_EQ(run_.table.block_size, 10000);
+  EXPECT_EQ(run_.reader.buffer_capacity, 1000000);
+  ASSERT_NE(run_.sort_buffer, nullptr);
+  EXPECT_EQ(run_.sort_buffer_size, 1000002);
 }
 
 TEST_F(PlanMemory, SmallFileIsTheWholeBudgetWithoutLimit) {
-  write_file(sort_job.input_path, "b\r\na\r\n");
-  ASSERT_EQ(probe_input(), 0);
-  ASSERT_EQ(plan_memory(), 0);
-  EXPECT_EQ(sort_job.memory_limit, 6);
-  EXPECT_EQ(sort_job.remaining_bytes, 6);
-  EXPECT_EQ(reader_state.buffer_capacity, 6);
-  EXPECT_EQ(line_table.block_size, 2);
-  EXPECT_EQ(sort_job.sort_buffer_size, 8);
+  write_file(job_.input_path, "b\r\na\r\n");
+  ASSERT_EQ(probe_input(job_, &run_), 0);
+  ASSERT_EQ(plan_memory(job_, &run_), 0);
+  EXPECT_EQ(run_.budget, 6);
+  EXPECT_EQ(run_.remaining_bytes, 6);
+  EXPECT_EQ(run_.reader.buffer_capacity, 6);
+  EXPECT_EQ(run_.table.block_size, 2);
+  EXPECT_EQ(run_.sort_buffer_size, 8);
 }
 
 TEST_F(PlanMemory, RefusesEmptyOrVanishedInput) {
-  sort_job.line_length_estimate = 80;
-  write_file(sort_job.input_path, "");
-  EXPECT_EQ(plan_memory(), -1);
-  EXPECT_EQ(sort_job.sort_buffer, nullptr);
-  sort_job.input_path = dir_.file("gone.txt");
-  EXPECT_EQ(plan_memory(), -1);
-  EXPECT_EQ(sort_job.remaining_bytes, 0);
+  run_.line_length_estimate = 80;
+  write_file(job_.input_path, "");
+  EXPECT_EQ(plan_memory(job_, &run_), -1);
+  EXPECT_EQ(run_.sort_buffer, nullptr);
+  job_.input_path = dir_.file("gone.txt");
+  EXPECT_EQ(plan_memory(job_, &run_), -1);
+  EXPECT_EQ(run_.remaining_bytes, 0);
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "options/sort_job.h"
+#include "order/compare_rules.h"
 #include "order/string_sort.h"
 #include "order/table_slots.h"
 #include "text/ascii.h"
@@ -19,46 +21,39 @@
 namespace quarnel {
 namespace {
 
-// The runs as the builder hands them to the writer, in table order.
-std::vector<std::vector<std::string>> runs;
-bool capture_wide = false;
-// Whether the last run's lines were still in the input's mapped pages.
-bool captured_bounded = false;
-
-int capture_run(int32_t count, int32_t run_index) {
-  EXPECT_EQ(run_index, static_cast<int32_t>(runs.size()));
-  captured_bounded = line_table.bounded;
-  std::vector<std::string> lines;
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t bytes = line_table.line_lengths[i] * (capture_wide ? 2 : 1);
-    const char* start = line_table.line_starts[i];
-    lines.emplace_back(start, bytes);
-    // Every line is followed by its zero byte (unit), unless it is read
-    // where the input lies.
-    if (line_table.bounded) continue;
-    EXPECT_EQ(start[bytes], 0);
-    if (capture_wide) {
-      EXPECT_EQ(start[bytes + 1], 0);
-    }
-  }
-  runs.push_back(lines);
-  return 0;
-}
-
 class RunBuilderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_sort_job();
-    reset_run_builder();
+    if (run_ != nullptr) close_run_input(run_.get());
+    job_ = SortJob();
+    tuning_ = RunTuning();
+    run_ = std::make_unique<RunState>();
     runs.clear();
-    narrow_run_writer = &capture_run;
-    wide_run_writer = &capture_run;
+    run_->run_writer = [this](const LineTable& table, int32_t count, int32_t index) {
+      capture_run(table, count, index);
+    };
   }
-  void TearDown() override {
-    reset_run_builder();
-    map_input_from = int64_t{32} << 20;
-    string_sort_split_limit = -1;
-    keep_lengths_aside = true;
+  void TearDown() override { close_run_input(run_.get()); }
+
+  // Notes the run as the builder hands it to the writer, in table order.
+  void capture_run(const LineTable& table, int32_t count, int32_t run_index) {
+    EXPECT_EQ(run_index, static_cast<int32_t>(runs.size()));
+    captured_bounded = table.bounded;
+    const bool wide = job_.wide_mode;
+    std::vector<std::string> lines;
+    for (int32_t i = 0; i < count; ++i) {
+      int32_t bytes = table.line_lengths[i] * (wide ? 2 : 1);
+      const char* start = table.line_starts[i];
+      lines.emplace_back(start, bytes);
+      // Every line is followed by its zero byte (unit), unless it is read
+      // where the input lies.
+      if (table.bounded) continue;
+      EXPECT_EQ(start[bytes], 0);
+      if (wide) {
+        EXPECT_EQ(start[bytes + 1], 0);
+      }
+    }
+    runs.push_back(lines);
   }
 
   // What plan_memory leaves for the builder.
@@ -66,20 +61,18 @@ class RunBuilderTest : public ::testing::Test {
                bool wide = false) {
     path_ = dir_.file("input.txt");
     testing::write_file(path_, bytes);
-    capture_wide = wide;
-    sort_job.wide_mode = wide;
-    sort_job.line_comparer = &::strcmp;
-    sort_job.input_path = path_;
-    sort_job.sort_buffer.reset(new char[budget + 2]);
-    sort_job.sort_buffer_size = budget + 2;
-    reader_state.buffer_capacity = budget;
-    line_table.block_size = block_size;
-    sort_job.remaining_bytes = static_cast<int64_t>(bytes.size());
+    job_.wide_mode = wide;
+    job_.input_path = path_;
+    run_->sort_buffer.reset(new char[budget + 2]);
+    run_->sort_buffer_size = budget + 2;
+    run_->reader.buffer_capacity = budget;
+    run_->table.block_size = block_size;
+    run_->remaining_bytes = static_cast<int64_t>(bytes.size());
   }
 
   int call() {
-    return sort_job.wide_mode ? build_run_wide(path_.c_str(), 1)
-                              : build_run_narrow(path_.c_str(), 1);
+    const RunSettings settings{job_, compare_rules_of(job_), tuning_};
+    return build_run(settings, run_.get());
   }
 
   // Calls until the builder has finished; the values it returned.
@@ -94,12 +87,19 @@ class RunBuilderTest : public ::testing::Test {
   }
 
   std::vector<int32_t> lengths() const {
-    return std::vector<int32_t>(line_table.line_lengths.get(),
-                                line_table.line_lengths.get() + line_table.last_line + 1);
+    return std::vector<int32_t>(run_->table.line_lengths.get(),
+                                run_->table.line_lengths.get() + run_->table.last_line + 1);
   }
 
   testing::TempDir dir_;
   std::string path_;
+  SortJob job_;
+  RunTuning tuning_;
+  std::unique_ptr<RunState> run_;
+  // The runs as the builder hands them to the writer.
+  std::vector<std::vector<std::string>> runs;
+  // Whether the last run's lines were still in the input's mapped pages.
+  bool captured_bounded = false;
 };
 
 using Lines = std::vector<std::string>;
@@ -111,17 +111,17 @@ TEST_F(RunBuilderTest, CutsLinesInPlaceAndWritesOneRun) {
   EXPECT_EQ(call(), 2);
   EXPECT_EQ(call(), 5);
   EXPECT_EQ(lengths(), (std::vector<int32_t>{3, 0, 3}));
-  char* buffer = sort_job.sort_buffer.get();
-  EXPECT_EQ(line_table.line_starts[0], buffer);
-  EXPECT_EQ(line_table.line_starts[2], buffer + 7);
+  char* buffer = run_->sort_buffer.get();
+  EXPECT_EQ(run_->table.line_starts[0], buffer);
+  EXPECT_EQ(run_->table.line_starts[2], buffer + 7);
   EXPECT_TRUE(runs.empty());
   EXPECT_EQ(call(), 0);
   EXPECT_EQ(runs, (Runs{{"", "abc", "xyz"}}));
-  EXPECT_EQ(sort_job.run_count, 1);
-  EXPECT_EQ(sort_job.remaining_bytes, 0);
-  EXPECT_EQ(reader_state.input_closed, 1);
-  EXPECT_EQ(line_table.last_line, -1);
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(run_->run_count, 1);
+  EXPECT_EQ(run_->remaining_bytes, 0);
+  EXPECT_EQ(run_->reader.input_closed, true);
+  EXPECT_EQ(run_->table.last_line, -1);
+  EXPECT_EQ(run_->failed, false);
 }
 
 TEST_F(RunBuilderTest, LineEndsAtTheEndOfTheInput) {
@@ -163,7 +163,7 @@ TEST_F(RunBuilderTest, LineFeedAtTheLastByteOfAFullBuffer) {
   prepare("cd\nab\nef\n", 6, 2);
   EXPECT_EQ(drain(), (std::vector<int>{3, 3, 3, 0}));
   EXPECT_EQ(runs, (Runs{{"ab", "cd"}, {"ef"}}));
-  EXPECT_EQ(sort_job.run_count, 2);
+  EXPECT_EQ(run_->run_count, 2);
 }
 
 // A larger input in a small buffer: every run is the sorted slice of the
@@ -183,7 +183,7 @@ TEST_F(RunBuilderTest, InputLargerThanTheBudgetGivesRunsInOrder) {
   prepare(input, 300, 3);
   std::vector<int> results = drain();
   ASSERT_EQ(results.back(), 0);
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(run_->failed, false);
   ASSERT_GT(runs.size(), 50u);
   size_t next = 0;
   for (const Lines& run : runs) {
@@ -193,7 +193,7 @@ TEST_F(RunBuilderTest, InputLargerThanTheBudgetGivesRunsInOrder) {
     next += run.size();
   }
   EXPECT_EQ(next, lines.size());
-  EXPECT_EQ(sort_job.run_count, static_cast<int32_t>(runs.size()));
+  EXPECT_EQ(run_->run_count, static_cast<int32_t>(runs.size()));
   // The lines that one call each consumed add up to the input.
   int64_t total = 0;
   for (int r : results) total += r;
@@ -205,9 +205,9 @@ TEST_F(RunBuilderTest, TableGrowsGeometrically) {
   for (int i = 0; i < 1000; ++i) input += std::to_string(i % 97) + "\n";
   prepare(input, 10000, 1);
   for (int i = 0; i < 1000; ++i) ASSERT_GT(call(), 0);
-  EXPECT_EQ(line_table.block_count, 1024);  // 1, 2, 4, ... blocks of 1
-  EXPECT_EQ(line_table.last_line, 999);
-  EXPECT_EQ(line_table.line_lengths[998], static_cast<int32_t>(std::to_string(998 % 97).size()));
+  EXPECT_EQ(run_->table.block_count, 1024);  // 1, 2, 4, ... blocks of 1
+  EXPECT_EQ(run_->table.last_line, 999);
+  EXPECT_EQ(run_->table.line_lengths[998], static_cast<int32_t>(std::to_string(998 % 97).size()));
   EXPECT_EQ(call(), 0);
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].size(), 1000u);
@@ -220,7 +220,7 @@ TEST_F(RunBuilderTest, LongestLineIsAcceptedOneMoreIsRefused) {
   EXPECT_EQ(drain(), (std::vector<int>{2, 65537, 2, 0}));
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0][2], longest);
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(run_->failed, false);
 
   for (int64_t budget : {70000, 66000}) {  // found at its LF; found at a carry
     SetUp();
@@ -230,10 +230,10 @@ TEST_F(RunBuilderTest, LongestLineIsAcceptedOneMoreIsRefused) {
     std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(results.back(), 0);
     EXPECT_EQ(results.size(), 2u);
-    EXPECT_EQ(sort_job.failed, 1);
+    EXPECT_EQ(run_->failed, true);
     EXPECT_TRUE(runs.empty() || budget == 66000);
     EXPECT_NE(err.find("65535"), std::string::npos) << err;
-    EXPECT_EQ(reader_state.input_closed, 1);
+    EXPECT_EQ(run_->reader.input_closed, true);
   }
 }
 
@@ -267,15 +267,15 @@ TEST_F(RunBuilderTest, ZerosReadAreNotedForTheStringSort) {
     SetUp();
     prepare(c.bytes, 1000, 4, c.wide);
     drain();
-    EXPECT_EQ(line_table.zero_free, c.zero_free) << ::testing::PrintToString(c.bytes);
+    EXPECT_EQ(run_->table.zero_free, c.zero_free) << ::testing::PrintToString(c.bytes);
   }
 }
 
 TEST_F(RunBuilderTest, WideLinesAndTheByteOrderMark) {
   prepare("\xFF\xFE" + utf16(u"b\na\r\n\xFEFF" u"c\n"), 100, 4, true);
   EXPECT_EQ(call(), 3);  // the mark is consumed with the first line
-  EXPECT_EQ(line_table.line_starts[0], sort_job.sort_buffer.get() + 2);
-  EXPECT_EQ(line_table.line_lengths[0], 1);
+  EXPECT_EQ(run_->table.line_starts[0], run_->sort_buffer.get() + 2);
+  EXPECT_EQ(run_->table.line_lengths[0], 1);
   EXPECT_EQ(drain(), (std::vector<int>{3, 3, 0}));
   EXPECT_EQ(runs, (Runs{{utf16(u"a"), utf16(u"b"), utf16(u"c")}}));
 }
@@ -305,13 +305,13 @@ TEST_F(RunBuilderTest, WideLongestLine) {
   std::u16string longest(65535, u'x');
   prepare(utf16(longest + u"\n"), 140000, 1, true);
   EXPECT_EQ(drain(), (std::vector<int>{65536, 0}));
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(run_->failed, false);
   SetUp();
   prepare(utf16(longest + u"x\n"), 140000, 1, true);
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(drain(), (std::vector<int>{0}));
   ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_EQ(run_->failed, true);
   EXPECT_TRUE(runs.empty());
 }
 
@@ -322,24 +322,24 @@ TEST_F(RunBuilderTest, InputThatCannotBeReadFailsTheJob) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(call(), 0);
   ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_EQ(run_->failed, true);
 
   SetUp();
   prepare("abc\n", 100, 1);
-  path_ = dir_.path();  // a folder opens, but does not read
+  job_.input_path = dir_.path();  // a folder opens, but does not read
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(call(), 0);
   ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_EQ(run_->failed, true);
   EXPECT_TRUE(runs.empty());
 }
 
 TEST_F(RunBuilderTest, InputShorterThanItsSizeEndsWithWhatWasRead) {
   prepare("b\na\n", 100, 1);
-  sort_job.remaining_bytes = 50;  // the file shrank after it was measured
+  run_->remaining_bytes = 50;  // the file shrank after it was measured
   EXPECT_EQ(drain(), (std::vector<int>{2, 2, 0}));
   EXPECT_EQ(runs, (Runs{{"a", "b"}}));
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(run_->failed, false);
 }
 
 // Random lines with many ties, line ends of every kind, inner CRs, empty
@@ -405,14 +405,14 @@ TEST_F(RunBuilderTest, MappedInputSortsAsTheReadInputDoes) {
     Runs read_runs;
     for (int64_t from : {int64_t{1} << 40, int64_t{1}}) {
       SetUp();
-      map_input_from = from;
-      string_sort_split_limit = c.give_up ? 0 : -1;
-      keep_lengths_aside = !c.no_lengths;
+      tuning_.map_input_from = from;
+      tuning_.sort.string_sort_split_limit = c.give_up ? 0 : -1;
+      tuning_.sort.keep_lengths_aside = !c.no_lengths;
       prepare(input, static_cast<int64_t>(input.size()) + 16, 64, c.wide);
       drain();
       ASSERT_EQ(runs.size(), 1u);
-      EXPECT_EQ(sort_job.failed, 0);
-      EXPECT_EQ(reader_state.mapped, nullptr);  // given back once written
+      EXPECT_EQ(run_->failed, false);
+      EXPECT_EQ(run_->reader.mapped, nullptr);  // given back once written
       if (from > 1) {
         EXPECT_FALSE(captured_bounded);
         read_runs = runs;
@@ -430,14 +430,14 @@ TEST_F(RunBuilderTest, InputIsReadWhereTheSortNeedsItsZeros) {
   const std::string narrow = "b\nA\na\n";
   for (int which : {0, 2, 3}) {
     SetUp();
-    map_input_from = 1;
+    tuning_.map_input_from = 1;
     const bool wide = which == 2;
     const std::string input = wide ? utf16(u"b\na") + "c" : narrow;
     prepare(input, which == 3 ? 4 : 100, 4, wide);
-    if (which == 0) sort_job.line_comparer = &strcmp_nocase;
+    if (which == 0) job_.ignore_case = true;
     drain();
     EXPECT_FALSE(captured_bounded) << which;
-    EXPECT_EQ(sort_job.failed, 0) << which;
+    EXPECT_EQ(run_->failed, false) << which;
   }
 }
 

@@ -5,13 +5,16 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/driver.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
-#include "input/run_builder.h"
+#include "input/run_state.h"
+#include "order/compare.h"
+#include "order/compare_rules.h"
 #include "support/test_util.h"
 
 namespace quarnel {
@@ -25,71 +28,69 @@ using testing::write_file;
 class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_sort_job();
-    reset_run_builder();
     input_ = dir_.file("in.txt");
     output_ = dir_.file("out.txt");
     write_file(input_, "b\r\na\r\n");
   }
-  void TearDown() override { reset_sort_job(); }
-
   int parse(const std::vector<std::string>& words) {
     return parse_with(input_, output_, words);
   }
   int parse_with(const std::string& in, const std::string& out,
                  const std::vector<std::string>& words) {
-    reset_sort_job();
+    job_ = SortJob();
+    run_ = std::make_unique<RunState>();
     args_ = {"Quarnel", in, out};
     args_.insert(args_.end(), words.begin(), words.end());
     std::vector<char*> argv;
     for (std::string& a : args_) argv.push_back(a.data());
     argv.push_back(nullptr);
-    return read_command_line(static_cast<int>(args_.size()), argv.data());
+    return read_command_line(static_cast<int>(args_.size()), argv.data(), &job_, run_.get());
   }
-  std::string key_text() const { return sort_job.key_text.get(); }
+  std::string key_text() const { return job_.key_text; }
+  // How the rules chosen from the job compare two whole lines.
+  int compare_lines(const char* a, const char* b) const {
+    const CompareRules rules = compare_rules_of(job_);
+    return compare_narrow(rules, a, static_cast<int32_t>(strlen(a)), b,
+                          static_cast<int32_t>(strlen(b)));
+  }
 
   TempDir dir_;
   std::string input_;
   std::string output_;
   std::vector<std::string> args_;
+  SortJob job_;
+  std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
 };
 
 TEST_F(CommandLine, WholeLineDefaults) {
   ASSERT_EQ(parse({}), 0);
-  EXPECT_EQ(sort_job.input_path, input_);
-  EXPECT_EQ(sort_job.output_path, output_);
-  EXPECT_EQ(sort_job.to_stdout, 0);
-  EXPECT_EQ(sort_job.wide_mode, 0);
-  EXPECT_EQ(sort_job.key_mode, 0);
-  EXPECT_EQ(sort_job.memory_limit, 0);
-  EXPECT_TRUE(sort_job.input_bom.empty());
-  EXPECT_EQ(sort_job.build_run, &build_run_narrow);
-  EXPECT_LT(sort_job.line_comparer("A", "a"), 0);
-  EXPECT_NE(sort_job.field_comparer("A", "a", 1), 0);
-  EXPECT_EQ(sort_job.line_length_estimate, 3);
+  EXPECT_EQ(job_.input_path, input_);
+  EXPECT_EQ(job_.output_path, output_);
+  EXPECT_EQ(job_.to_stdout, false);
+  EXPECT_EQ(job_.wide_mode, false);
+  EXPECT_EQ(job_.key_mode, false);
+  EXPECT_EQ(job_.memory_limit, 0);
+  EXPECT_TRUE(job_.input_bom.empty());
+  EXPECT_LT(compare_lines("A", "a"), 0);
+  EXPECT_EQ(run_->line_length_estimate, 3);
   // The probe's output file is not left behind.
   EXPECT_FALSE(file_exists(output_));
-  ASSERT_NE(sort_job.key_table, nullptr);
-  const char* table = reinterpret_cast<const char*>(sort_job.key_table.get());
-  for (size_t i = 0; i < sizeof(KeyDefinitionTable); i += 4093) {
-    ASSERT_EQ(table[i], 0);
-  }
 }
 
 TEST_F(CommandLine, OptionsSetModeAndComparers) {
   ASSERT_EQ(parse({"/W", "/I"}), 0);
-  EXPECT_EQ(sort_job.wide_mode, 1);
-  EXPECT_EQ(sort_job.ignore_case, 1);
-  EXPECT_EQ(sort_job.build_run, &build_run_wide);
-  EXPECT_EQ(sort_job.line_comparer("ABC", "abc"), 0);
-  EXPECT_EQ(sort_job.field_comparer("AB\0C", "ab\0c", 4), 0);
+  EXPECT_EQ(job_.wide_mode, true);
+  EXPECT_EQ(job_.ignore_case, true);
+  job_.wide_mode = false;  // the narrow comparison of the same rules
+  EXPECT_EQ(compare_lines("ABC", "abc"), 0);
+  job_.wide_mode = true;
   EXPECT_TRUE(key_text().empty());
 
   ASSERT_EQ(parse({"/m", "7", "-I", "/WIDE", "-tmp", dir_.path()}), 0);
-  EXPECT_EQ(sort_job.memory_limit, 7000000);
-  EXPECT_EQ(sort_job.ignore_case, 1);
-  EXPECT_EQ(sort_job.wide_mode, 1);
-  EXPECT_EQ(sort_job.work_dir, dir_.path() + platform::kPathSeparator);
+  EXPECT_EQ(job_.memory_limit, 7000000);
+  EXPECT_EQ(job_.ignore_case, true);
+  EXPECT_EQ(job_.wide_mode, true);
+  EXPECT_EQ(job_.work_dir, dir_.path() + platform::kPathSeparator);
   EXPECT_TRUE(key_text().empty());
 }
 
@@ -108,52 +109,52 @@ TEST_F(CommandLine, MemoryValueReadLikeAtoi) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(parse({"/M", c.token}), c.result) << c.token;
-    EXPECT_EQ(sort_job.memory_limit, c.limit) << c.token;
+    EXPECT_EQ(job_.memory_limit, c.limit) << c.token;
   }
 }
 
 TEST_F(CommandLine, OptionNamesInterruptAwaitedValues) {
   // The /T takes over from /M; 5 is key text.
   EXPECT_EQ(parse({"/M", "/T", dir_.path(), "5"}), -1);
-  EXPECT_EQ(sort_job.memory_limit, 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path() + platform::kPathSeparator);
+  EXPECT_EQ(job_.memory_limit, 0);
+  EXPECT_EQ(job_.work_dir, dir_.path() + platform::kPathSeparator);
   EXPECT_EQ(key_text(), "5");
-  EXPECT_EQ(sort_job.key_mode, 1);
+  EXPECT_EQ(job_.key_mode, true);
 
   // A /M or /T at the end has no effect.
   EXPECT_EQ(parse({"/T", "/M"}), 0);
-  EXPECT_EQ(sort_job.memory_limit, 0);
+  EXPECT_EQ(job_.memory_limit, 0);
 }
 
 TEST_F(CommandLine, AwaitedWorkFolderThatSpellsAnOptionIsTheFolder) {
   // /tmp reads as the option /Tmp, but where a folder is awaited and /tmp
   // is one, it is the folder.
   ASSERT_EQ(parse({"/T", "/tmp", "(1,2)"}), 0);
-  EXPECT_EQ(sort_job.work_dir, "/tmp/");
+  EXPECT_EQ(job_.work_dir, "/tmp/");
   EXPECT_EQ(key_text(), "(1,2)");
   // Anywhere else it is still the option, which then awaits its value.
   ASSERT_EQ(parse({"/tmp", dir_.path()}), 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path() + platform::kPathSeparator);
+  EXPECT_EQ(job_.work_dir, dir_.path() + platform::kPathSeparator);
   // After /M the option name still wins over an awaited memory value.
   EXPECT_EQ(parse({"/M", "/tmp", dir_.path(), "5"}), -1);
-  EXPECT_EQ(sort_job.memory_limit, 0);
-  EXPECT_EQ(sort_job.work_dir, dir_.path() + platform::kPathSeparator);
+  EXPECT_EQ(job_.memory_limit, 0);
+  EXPECT_EQ(job_.work_dir, dir_.path() + platform::kPathSeparator);
 }
 
 TEST_F(CommandLine, RepeatedWideOptionKeepsTheAwaitedValue) {
   // Without a mark the first /W ends the wait: 100 is key text.
   EXPECT_EQ(parse({"/M", "/W", "100"}), -1);
-  EXPECT_EQ(sort_job.memory_limit, 0);
+  EXPECT_EQ(job_.memory_limit, 0);
   EXPECT_EQ(key_text(), "100");
 
   // With the mark the /W is the second wide option: 100 is the memory.
   std::string marked = dir_.file("wide.txt");
   write_file(marked, std::string("\xFF\xFE" "a\0\n\0", 6));
   EXPECT_EQ(parse_with(marked, output_, {"/M", "/W", "100"}), 0);
-  EXPECT_EQ(sort_job.memory_limit, 100000000);
-  EXPECT_EQ(sort_job.input_bom, "\xFF\xFE");
-  EXPECT_EQ(sort_job.wide_mode, 1);
-  EXPECT_EQ(sort_job.line_length_estimate, 4);
+  EXPECT_EQ(job_.memory_limit, 100000000);
+  EXPECT_EQ(job_.input_bom, "\xFF\xFE");
+  EXPECT_EQ(job_.wide_mode, true);
+  EXPECT_EQ(run_->line_length_estimate, 4);
   EXPECT_TRUE(key_text().empty());
 }
 
@@ -162,8 +163,8 @@ TEST_F(CommandLine, OtherWordsJoinTheKeyText) {
   // key text leaves them as they were joined.
   EXPECT_EQ(parse({"(1,", "/X", "10)", "/Iz", "-w"}), -1);
   EXPECT_EQ(key_text(), "(1,/X10)/Iz");
-  EXPECT_EQ(sort_job.key_mode, 1);
-  EXPECT_EQ(sort_job.wide_mode, 1);
+  EXPECT_EQ(job_.key_mode, true);
+  EXPECT_EQ(job_.wide_mode, true);
 }
 
 TEST_F(CommandLine, WorkDirFromOptionThenEnvironment) {
@@ -177,17 +178,17 @@ TEST_F(CommandLine, WorkDirFromOptionThenEnvironment) {
   setenv("TMP", "/from/tmp", 1);
   setenv("TMPDIR", "/from/tmpdir", 1);
   ASSERT_EQ(parse({}), 0);
-  EXPECT_EQ(sort_job.work_dir, "/from/tmp/");
+  EXPECT_EQ(job_.work_dir, "/from/tmp/");
   ASSERT_EQ(parse({"/T", dir_.path(), "/T", other}), 0);
-  EXPECT_EQ(sort_job.work_dir, other + "/");
+  EXPECT_EQ(job_.work_dir, other + "/");
   unsetenv("TMP");
   ASSERT_EQ(parse({}), 0);
-  EXPECT_EQ(sort_job.work_dir, "/from/tmpdir/");
+  EXPECT_EQ(job_.work_dir, "/from/tmpdir/");
   unsetenv("TMPDIR");
   ASSERT_EQ(parse({}), 0);
-  EXPECT_EQ(sort_job.work_dir, "/tmp/");
+  EXPECT_EQ(job_.work_dir, "/tmp/");
   EXPECT_EQ(parse({"/T", input_}), -1);
-  EXPECT_EQ(sort_job.work_dir, input_ + "/");
+  EXPECT_EQ(job_.work_dir, input_ + "/");
 
   if (saved_tmp) setenv("TMP", tmp_value.c_str(), 1);
   if (saved_tmpdir) setenv("TMPDIR", tmpdir_value.c_str(), 1);
@@ -195,12 +196,12 @@ TEST_F(CommandLine, WorkDirFromOptionThenEnvironment) {
 
 TEST_F(CommandLine, OnlyLowerCaseStdoutIsStandardOutput) {
   ASSERT_EQ(parse_with(input_, "stdout", {}), 0);
-  EXPECT_EQ(sort_job.to_stdout, 1);
-  EXPECT_EQ(sort_job.output_path, "stdout");
+  EXPECT_EQ(job_.to_stdout, true);
+  EXPECT_EQ(job_.output_path, "stdout");
 
   std::string upper = dir_.file("STDOUT");
   ASSERT_EQ(parse_with(input_, upper, {}), 0);
-  EXPECT_EQ(sort_job.to_stdout, 0);
+  EXPECT_EQ(job_.to_stdout, false);
   EXPECT_FALSE(file_exists(upper));
 }
 
@@ -223,9 +224,8 @@ TEST_F(CommandLine, LongCommandLineIsNotCut) {
   // is cut at the token buffer's size.
   std::string word(70000, 'k');
   EXPECT_EQ(parse({word, "/W"}), -1);
-  EXPECT_EQ(strlen(sort_job.option_text.get()), word.size() + 4);
   EXPECT_EQ(key_text(), word);
-  EXPECT_EQ(sort_job.wide_mode, 1);
+  EXPECT_EQ(job_.wide_mode, true);
 }
 
 }  // namespace

@@ -17,26 +17,23 @@ using platform::SystemEncoding;
 class KeySpecTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_sort_job();
     platform::set_system_encoding_for_test(SystemEncoding::kOther);
-    sort_job.key_text = std::make_unique<char[]>(kTextBufferSize);
-    sort_job.key_table = new_key_table();
+    key_text_ = std::make_unique<char[]>(kTextBufferSize);
+    key_table_ = new_key_table();
   }
-  void TearDown() override {
-    reset_sort_job();
-    platform::init_locale();
-  }
+  void TearDown() override { platform::init_locale(); }
 
   // Rewrites and parses text as the sort conditions do.
   int parse(const std::string& text) {
     EXPECT_LT(text.size(), static_cast<size_t>(kTextBufferSize));
-    memcpy(sort_job.key_text.get(), text.c_str(), text.size() + 1);
-    return parse_key_spec(preprocess_key_spec());
+    memcpy(key_text_.get(), text.c_str(), text.size() + 1);
+    return parse_key_spec(preprocess_key_spec(key_text_.get()), key_table_.get());
   }
-  std::string rewritten() const { return sort_job.key_text.get(); }
-  const KeyDefinition& entry(int n) const {
-    return sort_job.key_table->entries[n];
-  }
+  std::string rewritten() const { return key_text_.get(); }
+  const KeyDefinition& entry(int n) const { return key_table_->entries[n]; }
+
+  std::unique_ptr<char[]> key_text_;
+  KeyTable key_table_;
 };
 
 TEST_F(KeySpecTest, LongFormIsRewrittenAndParsed) {

@@ -20,22 +20,15 @@ using testing::to_cp932;
 class SortConditionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_sort_job();
     platform::set_system_encoding_for_test(platform::SystemEncoding::kOther);
-    sort_job.key_text = std::make_unique<char[]>(kTextBufferSize);
-    sort_job.key_table = new_key_table();
   }
-  void TearDown() override {
-    reset_sort_job();
-    platform::init_locale();
-  }
+  void TearDown() override { platform::init_locale(); }
 
   // Compiles text; its standard error goes into err.
-  int build(const std::string& text, bool report_lines = true) {
-    SetUp();
-    memcpy(sort_job.key_text.get(), text.c_str(), text.size() + 1);
+  int build(const std::string& text, bool report_lines = true, bool wide = false) {
+    std::string key_text = text;
     ::testing::internal::CaptureStderr();
-    int r = build_sort_conditions(report_lines);
+    int r = build_sort_conditions(&key_text, wide, report_lines, &conditions);
     fflush(stderr);
     err = mask_times(::testing::internal::GetCapturedStderr());
     return r;
@@ -46,7 +39,8 @@ class SortConditionsTest : public ::testing::Test {
   }
 
   void expect_condition(int n, int start, int length, char order, char type) {
-    const SortCondition& c = sort_job.conditions[n];
+    ASSERT_LT(n, static_cast<int>(conditions.size()));
+    const SortCondition& c = conditions[static_cast<size_t>(n)];
     EXPECT_EQ(c.start, start);
     EXPECT_EQ(c.length, length);
     EXPECT_EQ(c.order, order);
@@ -54,6 +48,7 @@ class SortConditionsTest : public ::testing::Test {
   }
 
   std::string err;
+  std::vector<SortCondition> conditions;
 };
 
 // The line of one condition, from its parts in UTF-8.
@@ -68,7 +63,7 @@ std::string narrow_line(int number, int start, int length, const char* type,
 
 TEST_F(SortConditionsTest, AcceptedConditionsAndTheirLines) {
   ASSERT_EQ(build("(1,10)"), 0);
-  EXPECT_EQ(sort_job.condition_count, 1);
+  EXPECT_EQ(static_cast<int>(conditions.size()), 1);
   expect_condition(0, 1, 10, 'A', 'S');
   EXPECT_EQ(err, narrow_line(1, 1, 10, "文字として", "昇順で"));
 
@@ -95,7 +90,7 @@ TEST_F(SortConditionsTest, AcceptedConditionsAndTheirLines) {
   expect_condition(0, 1, 10, 'A', 'S');
 
   ASSERT_EQ(build("(3,4)(65536,1)(1,65536)[D]"), 0);
-  EXPECT_EQ(sort_job.condition_count, 3);
+  EXPECT_EQ(static_cast<int>(conditions.size()), 3);
   expect_condition(2, 1, 65536, 'D', 'S');
   EXPECT_EQ(err, narrow_line(1, 3, 4, "文字として", "昇順で") +
                      narrow_line(2, 65536, 1, "文字として", "昇順で") +
@@ -104,17 +99,13 @@ TEST_F(SortConditionsTest, AcceptedConditionsAndTheirLines) {
 
 TEST_F(SortConditionsTest, TheFirstKeyWithoutStartEndsTheList) {
   ASSERT_EQ(build("(1,10)(3-4)(5,6)"), 0);
-  EXPECT_EQ(sort_job.condition_count, 1);
+  EXPECT_EQ(static_cast<int>(conditions.size()), 1);
   EXPECT_EQ(err, narrow_line(1, 1, 10, "文字として", "昇順で"));
 }
 
 TEST_F(SortConditionsTest, WideWording) {
-  SetUp();
-  memcpy(sort_job.key_text.get(), "(2,3)[D]", 9);
-  sort_job.wide_mode = 1;
-  ::testing::internal::CaptureStderr();
-  ASSERT_EQ(build_sort_conditions(), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  ASSERT_EQ(build("(2,3)[D]", true, true), 0);
+  EXPECT_EQ(err,
             to_cp932("◇ソート条件[01]は 02 文字目から 03 文字を文字として降順で"
                      " ソートします\n"));
 }
@@ -144,13 +135,13 @@ TEST_F(SortConditionsTest, Refusals) {
   for (const Case& c : cases) {
     EXPECT_EQ(build(c.text), -1) << c.text;
     EXPECT_EQ(err, error(c.message)) << c.text;
-    EXPECT_EQ(sort_job.condition_count, 0) << c.text;
+    EXPECT_EQ(static_cast<int>(conditions.size()), 0) << c.text;
   }
 }
 
 TEST_F(SortConditionsTest, LinesBeforeALaterFailureAreWritten) {
   EXPECT_EQ(build("(1,10)(5)"), -1);
-  EXPECT_EQ(sort_job.condition_count, 1);
+  EXPECT_EQ(static_cast<int>(conditions.size()), 1);
   EXPECT_EQ(err, narrow_line(1, 1, 10, "文字として", "昇順で") +
                      error("カラムと長さの指定は1～65536の範囲で指定してください"));
 }
@@ -158,7 +149,7 @@ TEST_F(SortConditionsTest, LinesBeforeALaterFailureAreWritten) {
 TEST_F(SortConditionsTest, ReportLinesOffStillReportsErrors) {
   ASSERT_EQ(build("(1,10)(2,3)[D;I]", false), 0);
   EXPECT_EQ(err, "");
-  EXPECT_EQ(sort_job.condition_count, 2);
+  EXPECT_EQ(static_cast<int>(conditions.size()), 2);
   expect_condition(1, 2, 3, 'D', 'I');
 
   EXPECT_EQ(build("(1,10)(0,3)", false), -1);
@@ -169,7 +160,7 @@ TEST_F(SortConditionsTest, TwoHundredFiftySixKeys) {
   std::string spec;
   for (int i = 0; i < 256; ++i) spec += "(" + std::to_string(i + 1) + ",2)";
   ASSERT_EQ(build(spec), 0);
-  EXPECT_EQ(sort_job.condition_count, 256);
+  EXPECT_EQ(static_cast<int>(conditions.size()), 256);
   expect_condition(255, 256, 2, 'A', 'S');
   const std::string last = narrow_line(256, 256, 2, "文字として", "昇順で");
   ASSERT_GE(err.size(), last.size());

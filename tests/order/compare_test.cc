@@ -7,20 +7,24 @@
 #include <vector>
 
 #include "options/sort_job.h"
+#include "order/compare_rules.h"
 #include "text/ascii.h"
 
 namespace quarnel {
 namespace {
 
+// Whole lines, with or without /I.
+CompareRules rules;
+
 int narrow(const std::string& a, const std::string& b) {
-  return compare_narrow(a.c_str(), static_cast<int32_t>(a.size()), b.c_str(),
+  return compare_narrow(rules, a.c_str(), static_cast<int32_t>(a.size()), b.c_str(),
                         static_cast<int32_t>(b.size()));
 }
 
 std::u16string units(std::initializer_list<char16_t> list) { return list; }
 
 int wide(const std::u16string& a, const std::u16string& b) {
-  return compare_wide(reinterpret_cast<const uint16_t*>(a.c_str()),
+  return compare_wide(rules, reinterpret_cast<const uint16_t*>(a.c_str()),
                       static_cast<int32_t>(a.size()),
                       reinterpret_cast<const uint16_t*>(b.c_str()),
                       static_cast<int32_t>(b.size()));
@@ -47,10 +51,7 @@ int by_prefix_wide(const std::u16string& a, const std::u16string& b) {
 
 class CompareTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    reset_sort_job();
-    sort_job.line_comparer = &::strcmp;
-  }
+  void SetUp() override { rules = CompareRules(); }
 };
 
 TEST_F(CompareTest, WholeLineNarrowByteOrderAndFolding) {
@@ -62,7 +63,7 @@ TEST_F(CompareTest, WholeLineNarrowByteOrderAndFolding) {
   EXPECT_EQ(narrow("\x83\x41", "\x83\x60"), -1);  // ア before チ
   EXPECT_EQ(narrow("same", "same"), 0);
 
-  sort_job.line_comparer = &strcmp_nocase;
+  rules.ignore_case = true;
   EXPECT_EQ(narrow("a", "B"), -1);
   EXPECT_EQ(narrow("_", "A"), -1);
   EXPECT_EQ(narrow("\x83\x41", "\x83\x60"), 1);  // the trail byte 41 folds to 61
@@ -70,8 +71,8 @@ TEST_F(CompareTest, WholeLineNarrowByteOrderAndFolding) {
 }
 
 TEST_F(CompareTest, WholeLineWideUnitOrderWithoutFolding) {
-  sort_job.line_comparer = &strcmp_nocase;
-  sort_job.ignore_case = 1;
+  rules.wide = true;
+  rules.ignore_case = true;
   EXPECT_EQ(wide(u"B", u"a"), -1);
   EXPECT_EQ(wide(u"ab", u"abc"), -1);
   EXPECT_EQ(wide(u"abc", u"abc"), 0);
@@ -113,7 +114,7 @@ TEST_F(CompareTest, PrefixFormAgreesWithTheComparers) {
       std::string("abc\0defghij", 11), std::string("abc\0defghik", 11),
       std::string("\0bcdefghij", 10)};
   for (int fold = 0; fold < 2; ++fold) {
-    sort_job.line_comparer = fold ? &strcmp_nocase : &::strcmp;
+    rules.ignore_case = fold != 0;
     for (const std::string& a : lines) {
       for (const std::string& b : lines) {
         ASSERT_EQ(by_prefix(a, b, fold), narrow(a, b))
@@ -127,6 +128,8 @@ TEST_F(CompareTest, PrefixFormAgreesWithTheComparers) {
       std::u16string(u"ab\0d", 4), std::u16string(u"abcd\0e", 6),
       std::u16string(u"\0bcde", 5), std::u16string(u"\0bcdf", 5),
       units({0x4100, 0x0041, 0x4100, 0x0041, 0x41}), units({0x4100, 0x0041, 0x4100, 0x0041, 0x42})};
+  rules = CompareRules();
+  rules.wide = true;
   for (const auto& a : wide_lines) {
     for (const auto& b : wide_lines) {
       ASSERT_EQ(by_prefix_wide(a, b), wide(a, b));
@@ -134,14 +137,20 @@ TEST_F(CompareTest, PrefixFormAgreesWithTheComparers) {
   }
 }
 
-TEST_F(CompareTest, FastFormOnlyForKnownWholeLineComparers) {
-  EXPECT_EQ(whole_line_form(&compare_lines_narrow), WholeLineForm::kNarrow);
-  EXPECT_EQ(whole_line_form(&compare_lines_wide), WholeLineForm::kWide);
-  sort_job.line_comparer = &strcmp_nocase;
-  EXPECT_EQ(whole_line_form(&compare_lines_narrow), WholeLineForm::kNarrowFolded);
-  sort_job.key_mode = 1;
-  EXPECT_EQ(whole_line_form(&compare_lines_narrow), WholeLineForm::kNone);
-  EXPECT_EQ(whole_line_form(&compare_lines_wide), WholeLineForm::kNone);
+TEST_F(CompareTest, FastFormChosenFromTheRules) {
+  SortJob job;
+  EXPECT_EQ(whole_line_form(compare_rules_of(job)), WholeLineForm::kNarrow);
+  job.ignore_case = true;
+  EXPECT_EQ(whole_line_form(compare_rules_of(job)), WholeLineForm::kNarrowFolded);
+  // Wide text is never folded.
+  job.wide_mode = true;
+  EXPECT_EQ(whole_line_form(compare_rules_of(job)), WholeLineForm::kWide);
+  job.key_mode = true;
+  job.conditions = {SortCondition{1, 2, 'A', 'S'}};
+  const CompareRules keyed = compare_rules_of(job);
+  EXPECT_EQ(whole_line_form(keyed), WholeLineForm::kNone);
+  ASSERT_EQ(keyed.conditions.size(), 1u);
+  EXPECT_EQ(keyed.conditions[0].length, 2);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "options/sort_job.h"
 #include "text/ascii.h"
@@ -42,31 +43,27 @@ struct Key {
 
 class KeyCompareTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    reset_sort_job();
-    sort_job.key_mode = 1;
-    sort_job.field_comparer = memcmp;
-  }
-  void TearDown() override { reset_sort_job(); }
-
-  static void keys(std::initializer_list<Key> list) {
-    sort_job.condition_count = 0;
+  void keys(std::initializer_list<Key> list) {
+    conditions_.clear();
     for (const Key& k : list) {
-      sort_job.conditions[sort_job.condition_count++] =
-          SortCondition{k.start, k.length, k.order, k.type};
+      conditions_.push_back(SortCondition{k.start, k.length, k.order, k.type});
     }
   }
-  static int narrow(const std::string& a, const std::string& b) {
+  int narrow(const std::string& a, const std::string& b) const {
     Line<char> x(a), y(b);
-    return compare_keys_narrow(x.data(), x.length(), y.data(), y.length());
+    return compare_keys_narrow(x.data(), x.length(), y.data(), y.length(),
+                               conditions_.data(), count(), fold_);
   }
-  static int wide(const std::u16string& a, const std::u16string& b) {
+  int wide(const std::u16string& a, const std::u16string& b) const {
     Line<char16_t> x(a), y(b);
-    return compare_keys_wide(reinterpret_cast<const uint16_t*>(x.data()),
-                             x.length(),
-                             reinterpret_cast<const uint16_t*>(y.data()),
-                             y.length());
+    return compare_keys_wide(reinterpret_cast<const uint16_t*>(x.data()), x.length(),
+                             reinterpret_cast<const uint16_t*>(y.data()), y.length(),
+                             conditions_.data(), count());
   }
+  int32_t count() const { return static_cast<int32_t>(conditions_.size()); }
+
+  std::vector<SortCondition> conditions_;
+  bool fold_ = false;  // /I
   static double value(const std::string& field) {
     Line<char> x(field);
     return numeric_key_value_narrow(x.data(), x.length());
@@ -135,8 +132,8 @@ TEST_F(KeyCompareTest, CharacterFieldsNarrow) {
   keys({{1, 1, 'D', 'S'}});
   EXPECT_EQ(narrow("a", "B"), -1);
 
-  // /I folds through the job's field comparer, trail bytes included.
-  sort_job.field_comparer = memcmp_nocase;
+  // /I folds, trail bytes included.
+  fold_ = true;
   keys({{1, 1, 'A', 'S'}});
   EXPECT_EQ(narrow("a", "B"), -1);
   EXPECT_EQ(narrow("A", "a"), 0);
@@ -147,8 +144,7 @@ TEST_F(KeyCompareTest, CharacterFieldsNarrow) {
 }
 
 TEST_F(KeyCompareTest, CharacterFieldsWideAreNeverFolded) {
-  sort_job.ignore_case = 1;
-  sort_job.field_comparer = memcmp_nocase;
+  fold_ = true;
   keys({{1, 2, 'A', 'S'}});
   EXPECT_EQ(wide(u"a", u"B"), 1);
   EXPECT_EQ(wide(u"A", u"a"), -1);

@@ -18,7 +18,6 @@
 #include "order/key_compare.h"
 #include "order/string_sort.h"
 #include "order/table_slots.h"
-#include "input/run_builder.h"
 #include "support/killer_input.h"
 #include "text/ascii.h"
 
@@ -26,34 +25,40 @@ namespace quarnel {
 namespace {
 
 // Lines whose first byte is their key; the rest tells equal keys apart.
-std::vector<std::pair<int32_t, int32_t>> calls;
-
-int compare_first_byte(int32_t a, int32_t b) {
-  calls.emplace_back(a, b);
-  unsigned char x = line_table.line_starts[a][0];
-  unsigned char y = line_table.line_starts[b][0];
-  return x > y ? 1 : (x < y ? -1 : 0);
-}
-
-// A plain function pointer that answers like compare_lines_narrow/_wide,
-// so that the generic path runs with the same answers as the fast one.
-int slow_narrow(int32_t a, int32_t b) { return compare_lines_narrow(a, b); }
-int slow_wide(int32_t a, int32_t b) { return compare_lines_wide(a, b); }
+// Every call is noted.
+struct FirstByteCompare {
+  const LineTable* table;
+  std::vector<std::pair<int32_t, int32_t>>* calls;
+  int operator()(int32_t a, int32_t b) const {
+    calls->emplace_back(a, b);
+    unsigned char x = table->line_starts[a][0];
+    unsigned char y = table->line_starts[b][0];
+    return x > y ? 1 : (x < y ? -1 : 0);
+  }
+};
 
 class QuicksortTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    reset_sort_job();
-    reset_run_builder();
-    sort_job.line_comparer = &::strcmp;
-    calls.clear();
+  // The quicksort's own steps over a comparator of the test's.
+  template <typename Compare>
+  void sort_by(int32_t count, Compare cmp) {
+    TableSwap swap{table_.line_starts.get(), table_.line_lengths.get()};
+    quicksort::sort_entries(count, cmp, swap);
   }
-  void TearDown() override {
-    parallel_sort_min_count = 100000;
-    sort_thread_count = 0;
-    string_sort_split_limit = -1;
-    keep_lengths_aside = true;
-    reset_run_builder();
+  void sort_by_first_byte(int32_t count) {
+    sort_by(count, FirstByteCompare{&table_, &calls});
+  }
+  // The order every fast form must give, and the sort with its fast forms.
+  void sort_plain(int32_t count, bool wide) {
+    rules_.wide = wide;
+    sort_lines_plain(&table_, count, rules_);
+  }
+  void sort_fast(int32_t count, bool wide) {
+    rules_.wide = wide;
+    ASSERT_TRUE(sort_lines(&table_, count, rules_, tuning_, nullptr, 0));
+  }
+  bool string_sort(int32_t count, bool wide, bool fold = false) {
+    return string_sort_lines(&table_, count, wide, fold, tuning_);
   }
 
   // Puts the lines into the table, in order, from one block laid out as
@@ -79,14 +84,14 @@ class QuicksortTest : public ::testing::Test {
     block_.append(8, '\0');
     starts_.clear();
     for (size_t a : at) starts_.push_back(&block_[a]);
-    reset_run_builder();
-    line_table.block_size = static_cast<int32_t>(lines.size()) + 1;
-    ASSERT_GT(grow_line_table(), 0);
+    table_ = LineTable();
+    table_.block_size = static_cast<int32_t>(lines.size()) + 1;
+    ASSERT_GT(grow_line_table(&table_), 0);
     for (size_t i = 0; i < storage_.size(); ++i) {
-      line_table.line_starts[i] = starts_[i];
-      line_table.line_lengths[i] = lengths_[i];
+      table_.line_starts[i] = starts_[i];
+      table_.line_lengths[i] = lengths_[i];
     }
-    line_table.last_line = static_cast<int32_t>(lines.size()) - 1;
+    table_.last_line = static_cast<int32_t>(lines.size()) - 1;
   }
 
   // The lines in table order, by their index in storage_.
@@ -97,9 +102,9 @@ class QuicksortTest : public ::testing::Test {
     }
     std::vector<int> result;
     for (size_t i = 0; i < storage_.size(); ++i) {
-      auto found = index.find(line_table.line_starts[i]);
+      auto found = index.find(table_.line_starts[i]);
       if (found == index.end()) continue;
-      EXPECT_EQ(line_table.line_lengths[i], lengths_[found->second]);
+      EXPECT_EQ(table_.line_lengths[i], lengths_[found->second]);
       result.push_back(found->second);
     }
     return result;
@@ -109,8 +114,8 @@ class QuicksortTest : public ::testing::Test {
   std::vector<std::string> written(bool wide) const {
     std::vector<std::string> out;
     for (size_t i = 0; i < storage_.size(); ++i) {
-      out.emplace_back(line_table.line_starts[i],
-                       static_cast<size_t>(line_table.line_lengths[i]) * (wide ? 2 : 1));
+      out.emplace_back(table_.line_starts[i],
+                       static_cast<size_t>(table_.line_lengths[i]) * (wide ? 2 : 1));
     }
     return out;
   }
@@ -118,7 +123,7 @@ class QuicksortTest : public ::testing::Test {
   std::vector<std::string> sorted_texts() const {
     std::vector<std::string> result;
     for (size_t i = 0; i < storage_.size(); ++i) {
-      result.emplace_back(line_table.line_starts[i]);
+      result.emplace_back(table_.line_starts[i]);
     }
     return result;
   }
@@ -127,53 +132,57 @@ class QuicksortTest : public ::testing::Test {
   std::string block_;
   std::vector<char*> starts_;
   std::vector<int32_t> lengths_;
+  LineTable table_;
+  CompareRules rules_;
+  SortTuning tuning_;
+  std::vector<std::pair<int32_t, int32_t>> calls;
 };
 
 TEST_F(QuicksortTest, DocumentedOutcomesOfEqualKeys) {
   load({"B1", "B2", "A"});
-  sort_line_indexes(3, compare_first_byte);
+  sort_by_first_byte(3);
   EXPECT_EQ(sorted_texts(), (std::vector<std::string>{"A", "B2", "B1"}));
   EXPECT_EQ(calls, (std::vector<std::pair<int32_t, int32_t>>{
                        {0, 1}, {0, 2}, {1, 2}, {2, 1}}));
 
   load({"B1", "A", "B2"});
-  sort_line_indexes(3, compare_first_byte);
+  sort_by_first_byte(3);
   EXPECT_EQ(sorted_texts(), (std::vector<std::string>{"A", "B1", "B2"}));
 
   load({"C", "A1", "B", "A2", "A3"});
-  sort_line_indexes(5, compare_first_byte);
+  sort_by_first_byte(5);
   EXPECT_EQ(sorted_texts(),
             (std::vector<std::string>{"A3", "A1", "A2", "B", "C"}));
 
   load({"b1", "a1", "b2", "a2", "b3", "a3"});
-  sort_line_indexes(6, compare_first_byte);
+  sort_by_first_byte(6);
   EXPECT_EQ(sorted_texts(), (std::vector<std::string>{"a2", "a1", "a3", "b2",
                                                       "b3", "b1"}));
 }
 
 TEST_F(QuicksortTest, TwoEntriesTakeExactlyThreeCalls) {
   load({"b", "a"});
-  sort_line_indexes(2, compare_first_byte);
+  sort_by_first_byte(2);
   EXPECT_EQ(calls, (std::vector<std::pair<int32_t, int32_t>>{
                        {0, 1}, {0, 1}, {1, 1}}));
   EXPECT_EQ(sorted_texts(), (std::vector<std::string>{"a", "b"}));
 
   calls.clear();
   load({"x1", "x2"});
-  sort_line_indexes(2, compare_first_byte);
+  sort_by_first_byte(2);
   EXPECT_EQ(calls.size(), 3u);
   EXPECT_EQ(order(), (std::vector<int>{0, 1}));
 }
 
 TEST_F(QuicksortTest, NothingToSortCallsNothing) {
   load({"z"});
-  sort_line_indexes(0, compare_first_byte);
-  sort_line_indexes(1, compare_first_byte);
+  sort_by_first_byte(0);
+  sort_by_first_byte(1);
   EXPECT_TRUE(calls.empty());
 
   // All equal: one partition, nothing moves.
   load({"k1", "k2", "k3", "k4", "k5", "k6", "k7"});
-  sort_line_indexes(7, compare_first_byte);
+  sort_by_first_byte(7);
   EXPECT_EQ(order(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
   for (const auto& call : calls) {
     EXPECT_LE(call.first, 6);
@@ -220,9 +229,9 @@ TEST_F(QuicksortTest, FastPathWritesTheSameBytes) {
   // Without room for the lengths aside, they are found again from the
   // lines' zeros (and key sorts go without their cache).
   for (int form = 0; form < 6; ++form) {
-    keep_lengths_aside = form < 3;
+    tuning_.keep_lengths_aside = form < 3;
     bool wide = form % 3 == 2;
-    sort_job.line_comparer = form % 3 == 1 ? &strcmp_nocase : &::strcmp;
+    rules_.ignore_case = form % 3 == 1;
     for (int round = 0; round < 20; ++round) {
       std::vector<std::string> lines =
           random_lines(&rng, 1 + round * 37, wide, form % 3 != 1 || round % 2 == 0);
@@ -232,13 +241,13 @@ TEST_F(QuicksortTest, FastPathWritesTheSameBytes) {
         for (std::string& l : lines) l.push_back('\0');
       }
       load(lines, wide);
-      sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+      sort_plain(n, wide);
       std::vector<std::string> expected = written(wide);
 
       load(lines, wide);
-      ASSERT_NE(whole_line_form(wide ? &compare_lines_wide : &compare_lines_narrow),
-                WholeLineForm::kNone);
-      sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
+      rules_.wide = wide;
+      ASSERT_NE(whole_line_form(rules_), WholeLineForm::kNone);
+      sort_fast(n, wide);
       ASSERT_EQ(written(wide), expected) << "form " << form << " round " << round;
     }
   }
@@ -252,7 +261,7 @@ TEST_F(QuicksortTest, StringSortWritesTheSameBytes) {
   for (int round = 0; round < 24; ++round) {
     bool wide = round % 2 == 1;
     bool nul = round % 3 == 0;
-    keep_lengths_aside = round % 5 >= 2;
+    tuning_.keep_lengths_aside = round % 5 >= 2;
     std::vector<std::string> lines =
         random_lines(&rng, 30 + round * 400, wide, nul);
     int32_t n = static_cast<int32_t>(lines.size());
@@ -260,58 +269,58 @@ TEST_F(QuicksortTest, StringSortWritesTheSameBytes) {
       for (std::string& l : lines) l.push_back('\0');
     }
     load(lines, wide);
-    sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+    sort_plain(n, wide);
     std::vector<std::string> expected = written(wide);
 
-    parallel_sort_min_count = round % 4 < 2 ? 2 : 100000;
-    sort_thread_count = 2;
+    tuning_.parallel_min_count = round % 4 < 2 ? 2 : 100000;
+    tuning_.thread_count = 2;
     load(lines, wide);
-    sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
+    sort_fast(n, wide);
     ASSERT_EQ(written(wide), expected) << "round " << round;
     if (!nul) {
       load(lines, wide);
-      ASSERT_TRUE(string_sort_lines(n, wide)) << "round " << round;
+      ASSERT_TRUE(string_sort(n, wide)) << "round " << round;
       ASSERT_EQ(written(wide), expected) << "round " << round;
 
       // Giving up midway leaves every line in the table with its own
       // length, and the quicksort that takes over writes the same bytes.
-      string_sort_split_limit = 0;
+      tuning_.string_sort_split_limit = 0;
       load(lines, wide);
-      ASSERT_FALSE(string_sort_lines(n, wide)) << "round " << round;
+      ASSERT_FALSE(string_sort(n, wide)) << "round " << round;
       std::vector<int> held = order();
       std::sort(held.begin(), held.end());
       for (int i = 0; i < n; ++i) ASSERT_EQ(held[i], i) << "round " << round;
       load(lines, wide);
-      sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
+      sort_fast(n, wide);
       ASSERT_EQ(written(wide), expected) << "round " << round;
-      string_sort_split_limit = -1;
+      tuning_.string_sort_split_limit = -1;
     }
   }
 
   // Folded, a tie of different bytes, or giving up, leaves the lines in
   // the order they were recorded, for the quicksort to take from there.
-  sort_job.line_comparer = &strcmp_nocase;
+  rules_.ignore_case = true;
   std::vector<std::string> cased = {"Ab", "zz", "aB", "ab", "q"};
   load(cased);
-  EXPECT_FALSE(string_sort_lines(5, false, true));
+  EXPECT_FALSE(string_sort(5, false, true));
   EXPECT_EQ(order(), (std::vector<int>{0, 1, 2, 3, 4}));
   std::vector<std::string> plain = random_lines(&rng, 3000, false, false);
   for (std::string& l : plain) {
     for (char& c : l) c = static_cast<char>(fold_ascii(static_cast<unsigned char>(c)));
   }
   load(plain);
-  sort_line_indexes(3000, slow_narrow);
+  sort_plain(3000, false);
   std::vector<std::string> folded_order = written(false);
   load(plain);
-  EXPECT_TRUE(string_sort_lines(3000, false, true));
+  EXPECT_TRUE(string_sort(3000, false, true));
   EXPECT_EQ(written(false), folded_order);
-  string_sort_split_limit = 0;
+  tuning_.string_sort_split_limit = 0;
   load(plain);
-  EXPECT_FALSE(string_sort_lines(3000, false, true));
+  EXPECT_FALSE(string_sort(3000, false, true));
   std::vector<int> recorded(3000);
   for (int i = 0; i < 3000; ++i) recorded[i] = i;
   EXPECT_EQ(order(), recorded);
-  string_sort_split_limit = -1;
+  tuning_.string_sort_split_limit = -1;
 
   // "ab" and "ab\0y" compare equal: the table must stay as it was.
   for (bool wide : {false, true}) {
@@ -325,7 +334,7 @@ TEST_F(QuicksortTest, StringSortWritesTheSameBytes) {
       }
     }
     load(lines, wide);
-    EXPECT_FALSE(string_sort_lines(4, wide));
+    EXPECT_FALSE(string_sort(4, wide));
     EXPECT_EQ(order(), (std::vector<int>{0, 1, 2, 3}));
   }
 }
@@ -336,13 +345,13 @@ TEST_F(QuicksortTest, StringSortWritesTheSameBytes) {
 // of different bytes found there.
 TEST_F(QuicksortTest, StringSortSplitsLargeRangesByKeyBytes) {
   std::mt19937 rng(2024);
-  parallel_sort_min_count = 2;
-  sort_thread_count = 2;
+  tuning_.parallel_min_count = 2;
+  tuning_.thread_count = 2;
   for (int form = 0; form < 8; ++form) {
     const bool wide = form % 2 == 1;
     // Some lines end inside the opening: the last one alone, or others too.
     const bool cut_short = form % 4 >= 2;
-    keep_lengths_aside = form < 4;
+    tuning_.keep_lengths_aside = form < 4;
     const std::string opening = "K00000000000000000000";
     std::vector<std::string> lines;
     for (int i = 0; i < 6000; ++i) {
@@ -366,19 +375,19 @@ TEST_F(QuicksortTest, StringSortSplitsLargeRangesByKeyBytes) {
     }
     const int32_t n = static_cast<int32_t>(lines.size());
     load(lines, wide);
-    sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+    sort_plain(n, wide);
     std::vector<std::string> expected = written(wide);
     load(lines, wide);
-    ASSERT_TRUE(string_sort_lines(n, wide)) << "form " << form;
+    ASSERT_TRUE(string_sort(n, wide)) << "form " << form;
     ASSERT_EQ(written(wide), expected) << "form " << form;
   }
 
-  sort_job.line_comparer = &strcmp_nocase;
+  rules_.ignore_case = true;
   std::vector<std::string> cased;
   for (int i = 0; i < 4000; ++i) cased.push_back("code" + std::to_string(i % 1000));
   cased[1234] = "CODE234";
   load(cased);
-  EXPECT_FALSE(string_sort_lines(4000, false, true));
+  EXPECT_FALSE(string_sort(4000, false, true));
   std::vector<int> recorded(4000);
   for (int i = 0; i < 4000; ++i) recorded[i] = i;
   EXPECT_EQ(order(), recorded);
@@ -388,25 +397,29 @@ TEST_F(QuicksortTest, ThreadsGiveTheSamePermutation) {
   std::mt19937 rng(99);
   std::vector<std::string> lines = random_lines(&rng, 20000, false);
   int32_t n = static_cast<int32_t>(lines.size());
-  sort_thread_count = 1;
+  tuning_.thread_count = 1;
   load(lines);
-  sort_line_indexes(n, &compare_lines_narrow);
+  sort_fast(n, false);
   std::vector<int> single = order();
 
-  parallel_sort_min_count = 2;
+  tuning_.parallel_min_count = 2;
   for (int threads : {2, 3}) {
-    sort_thread_count = threads;
+    tuning_.thread_count = threads;
     load(lines);
-    sort_line_indexes(n, &compare_lines_narrow);
+    sort_fast(n, false);
     EXPECT_EQ(order(), single) << threads << " threads";
   }
 }
 
-int64_t comparisons = 0;
-int counting_narrow(int32_t a, int32_t b) {
-  ++comparisons;
-  return compare_lines_narrow(a, b);
-}
+// Answers as the rules do, counting the calls.
+struct CountingCompare {
+  TableCompare compare;
+  int64_t* calls;
+  int operator()(int32_t a, int32_t b) const {
+    ++*calls;
+    return compare(a, b);
+  }
+};
 
 std::vector<std::string> numbered_lines(const std::vector<int32_t>& values) {
   std::vector<std::string> lines;
@@ -426,62 +439,54 @@ class HostileInputTest : public QuicksortTest {
     for (size_t j = 0; j < storage_.size(); ++j) index[starts_[j]] = static_cast<int>(j);
     std::vector<int> result;
     for (size_t i = 0; i < storage_.size(); ++i) {
-      result.push_back(index.at(line_table.line_starts[i]));
+      result.push_back(index.at(table_.line_starts[i]));
     }
     return result;
   }
 
   // The order the quicksort's own steps give, with no way out of deep
-  // splits, against the order sort_line_indexes gives (one thread and
+  // splits, against the order sort_lines gives (one thread and
   // shared between threads).
   void expect_plain_order(const std::vector<std::string>& lines) {
     int32_t n = static_cast<int32_t>(lines.size());
     load(lines);
-    PlainCompare cmp;
-    PlainSwap swap;
+    TableCompare cmp{&rules_, table_.line_starts.get(), table_.line_lengths.get()};
+    TableSwap swap{table_.line_starts.get(), table_.line_lengths.get()};
     quicksort::sort_range(0, n - 1, cmp, swap, 0, INT32_MAX);
     std::vector<int> plain = fast_order();
     std::vector<std::string> plain_texts = sorted_texts();
     // Whole lines without /I may take the string sort, which leaves equal
     // lines (equal bytes) in an order of its own.
-    bool same_bytes_suffice = !sort_job.key_mode;
+    bool same_bytes_suffice = !rules_.key_mode;
     for (int threads : {1, 2}) {
-      sort_thread_count = threads;
-      parallel_sort_min_count = 2;
+      tuning_.thread_count = threads;
+      tuning_.parallel_min_count = 2;
       load(lines);
-      sort_line_indexes(n, &compare_lines_narrow);
+      sort_fast(n, false);
       if (same_bytes_suffice) {
         EXPECT_EQ(sorted_texts(), plain_texts) << threads << " threads";
       } else {
         EXPECT_EQ(fast_order(), plain) << threads << " threads";
       }
       load(lines);
-      sort_line_indexes(n, &slow_narrow);
-      EXPECT_EQ(fast_order(), plain) << "through a pointer";
+      sort_plain(n, false);
+      EXPECT_EQ(fast_order(), plain) << "the plain entry point";
     }
   }
-
-  struct PlainCompare {
-    int operator()(int32_t a, int32_t b) const { return compare_lines_narrow(a, b); }
-  };
-  struct PlainSwap {
-    void operator()(int32_t a, int32_t b) const {
-      std::swap(line_table.line_starts[a], line_table.line_starts[b]);
-      std::swap(line_table.line_lengths[a], line_table.line_lengths[b]);
-    }
-  };
 };
 
 TEST_F(HostileInputTest, KillerInputTakesFewComparisons) {
   const int32_t n = 20000;
   std::vector<std::string> lines = numbered_lines(testing::killer_values(n));
   load(lines);
-  comparisons = 0;
-  sort_line_indexes(n, counting_narrow);
+  int64_t comparisons = 0;
+  sort_by(n, CountingCompare{
+                 TableCompare{&rules_, table_.line_starts.get(), table_.line_lengths.get()},
+                 &comparisons});
   // The plain quicksort makes about n * n / 4 here, nine times as many.
   EXPECT_LT(static_cast<double>(comparisons), 40.0 * n * std::log2(n));
   for (int32_t i = 0; i < n; ++i) {
-    ASSERT_EQ(atoi(line_table.line_starts[i]), i);
+    ASSERT_EQ(atoi(table_.line_starts[i]), i);
   }
 }
 
@@ -502,7 +507,7 @@ TEST_F(HostileInputTest, KillerInputKeepsThePlainQuicksortsOrder) {
   expect_plain_order(sparse);
 
   // Case-blind: the same words in mixed case tie.
-  sort_job.line_comparer = &strcmp_nocase;
+  rules_.ignore_case = true;
   std::vector<std::string> words;
   for (int32_t i = 0; i < n; ++i) {
     std::string w;
@@ -515,10 +520,9 @@ TEST_F(HostileInputTest, KillerInputKeepsThePlainQuicksortsOrder) {
   expect_plain_order(words);
 
   // Key mode: the first 8 columns, the rest tells lines apart.
-  sort_job.key_mode = 1;
-  sort_job.field_comparer = memcmp;
-  sort_job.conditions[0] = SortCondition{1, 8, 'A', 'S'};
-  sort_job.condition_count = 1;
+  rules_.ignore_case = false;
+  rules_.key_mode = true;
+  rules_.conditions = {SortCondition{1, 8, 'A', 'S'}};
   std::vector<std::string> keyed = numbered_lines(coarse);
   for (int32_t i = 0; i < n; ++i) keyed[i] += "|" + std::to_string(i % 5);
   expect_plain_order(keyed);
@@ -571,15 +575,11 @@ TEST_F(QuicksortTest, KeyCacheGivesTheSamePermutation) {
   std::mt19937 rng(777);
   for (int round = 0; round < 160; ++round) {
     bool wide = round % 2 == 1;
-    reset_sort_job();
-    sort_job.key_mode = 1;
-    sort_job.line_comparer = &::strcmp;
-    sort_job.field_comparer = (round / 2) % 2 == 1
-                                  ? &memcmp_nocase
-                                  : static_cast<FieldComparer>(&::memcmp);
-    sort_job.condition_count = 1 + static_cast<int32_t>(rng() % 2);
-    for (int c = 0; c < sort_job.condition_count; ++c) {
-      SortCondition& cond = sort_job.conditions[c];
+    rules_ = CompareRules();
+    rules_.key_mode = true;
+    rules_.ignore_case = (round / 2) % 2 == 1;
+    rules_.conditions.resize(1 + rng() % 2);
+    for (SortCondition& cond : rules_.conditions) {
       cond.start = 1 + static_cast<int32_t>(rng() % 6);
       cond.length = 1 + static_cast<int32_t>(rng() % 12);
       cond.order = rng() % 2 ? 'D' : 'A';
@@ -589,15 +589,15 @@ TEST_F(QuicksortTest, KeyCacheGivesTheSamePermutation) {
         random_records(&rng, 50 + static_cast<int>(rng() % 400), wide);
     int32_t n = static_cast<int32_t>(lines.size());
     load(lines, wide);
-    sort_line_indexes(n, wide ? slow_wide : slow_narrow);
+    sort_plain(n, wide);
     std::vector<int> expected = order();
 
-    parallel_sort_min_count = round % 3 == 0 ? 2 : 100000;
-    sort_thread_count = 2;
+    tuning_.parallel_min_count = round % 3 == 0 ? 2 : 100000;
+    tuning_.thread_count = 2;
     load(lines, wide);
-    sort_line_indexes(n, wide ? &compare_lines_wide : &compare_lines_narrow);
+    sort_fast(n, wide);
     ASSERT_EQ(order(), expected) << "round " << round;
-    ASSERT_NE(key_cache_form(wide), KeyCacheForm::kNone);
+    ASSERT_NE(key_cache_form(rules_), KeyCacheForm::kNone);
   }
 }
 

@@ -23,61 +23,63 @@ using testing::write_file;
 
 class JobFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override { reset_sort_job(); }
-  void TearDown() override {
-    remove_job_folder();
-    reset_sort_job();
+  void TearDown() override { remove_job_folder(&job_dir_); }
+  std::string first_run_name() {
+    OutputFile file;
+    return run_file_name(RunTarget{job_, job_dir_, &file, false}, 0);
   }
+  SortJob job_;
+  std::string job_dir_;
 };
 
 TEST_F(JobFolderTest, EachJobGetsItsOwnFolderAndLeavesNothingBehind) {
   TempDir work;
-  sort_job.work_dir = with_trailing_separator(work.path());
-  sort_job.input_path = "/a/sales.txt";
-  ASSERT_EQ(make_job_folder(), 0);
-  const std::string first = sort_job.job_dir;
+  job_.work_dir = with_trailing_separator(work.path());
+  job_.input_path = "/a/sales.txt";
+  ASSERT_EQ(make_job_folder(job_.work_dir, &job_dir_), 0);
+  const std::string first = job_dir_;
   ASSERT_EQ(first.back(), '/');
   EXPECT_EQ(first.compare(0, work.path().size() + 1, work.path() + "/"), 0);
   EXPECT_TRUE(platform::is_directory(first));
-  const std::string first_run = run_file_name(0);
+  const std::string first_run = first_run_name();
 
   // A second job, same work directory, same base name.
-  sort_job.job_dir.clear();
-  sort_job.input_path = "/b/sales.txt";
-  ASSERT_EQ(make_job_folder(), 0);
-  const std::string second = sort_job.job_dir;
+  job_dir_.clear();
+  job_.input_path = "/b/sales.txt";
+  ASSERT_EQ(make_job_folder(job_.work_dir, &job_dir_), 0);
+  const std::string second = job_dir_;
   EXPECT_NE(first, second);
-  EXPECT_NE(first_run, std::string(run_file_name(0)));
-  write_file(run_file_name(0), "second");
+  EXPECT_NE(first_run, first_run_name());
+  write_file(first_run_name(), "second");
   write_file(second + "list.def", "list");
 
-  remove_job_folder();
-  EXPECT_TRUE(sort_job.job_dir.empty());
+  remove_job_folder(&job_dir_);
+  EXPECT_TRUE(job_dir_.empty());
   EXPECT_FALSE(platform::exists(second));
   // The other job's folder is not touched.
   EXPECT_TRUE(platform::is_directory(first));
 
-  sort_job.job_dir = first;
+  job_dir_ = first;
   write_file(first_run, "first");
-  remove_job_folder();
+  remove_job_folder(&job_dir_);
   EXPECT_TRUE(list_dir(work.path()).empty());
-  remove_job_folder();  // nothing left to do
+  remove_job_folder(&job_dir_);  // nothing left to do
 }
 
 TEST_F(JobFolderTest, MissingWorkDirectoryIsMadeAndAnUnusableOneIsReported) {
   TempDir work;
-  sort_job.work_dir = with_trailing_separator(work.path() + "/made/here");
-  ASSERT_EQ(make_job_folder(), 0);
-  EXPECT_TRUE(platform::is_directory(sort_job.job_dir));
-  remove_job_folder();
+  job_.work_dir = with_trailing_separator(work.path() + "/made/here");
+  ASSERT_EQ(make_job_folder(job_.work_dir, &job_dir_), 0);
+  EXPECT_TRUE(platform::is_directory(job_dir_));
+  remove_job_folder(&job_dir_);
   EXPECT_TRUE(list_dir(work.path() + "/made/here").empty());
 
-  sort_job.work_dir = "/dev/null/";
+  job_.work_dir = "/dev/null/";
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(make_job_folder(), -1);
+  EXPECT_EQ(make_job_folder(job_.work_dir, &job_dir_), -1);
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("/dev/null/"),
             std::string::npos);
-  EXPECT_TRUE(sort_job.job_dir.empty());
+  EXPECT_TRUE(job_dir_.empty());
 }
 
 // A child makes its folder, writes a run into it and is signalled.
@@ -86,12 +88,14 @@ int end_child_by(int signal_number, const std::string& work, bool ignored) {
   pid_t pid = fork();
   if (pid == 0) {
     if (ignored) signal(signal_number, SIG_IGN);
-    reset_sort_job();
-    sort_job.work_dir = with_trailing_separator(work);
-    sort_job.input_path = "in.txt";
-    if (make_job_folder() != 0) _exit(10);
-    close_output_file();
-    if (write_buffered(run_file_name(0), "data", 4) != 4) _exit(11);
+    SortJob job;
+    job.work_dir = with_trailing_separator(work);
+    job.input_path = "in.txt";
+    std::string job_dir;
+    if (make_job_folder(job.work_dir, &job_dir) != 0) _exit(10);
+    OutputFile file;
+    const std::string run = run_file_name(RunTarget{job, job_dir, &file, false}, 0);
+    if (write_buffered(&file, run.c_str(), "data", 4) != 4) _exit(11);
     // Left open, as a job that is interrupted while writing.
     raise(signal_number);
     _exit(0);
@@ -126,9 +130,9 @@ TEST_F(JobFolderTest, HandlersThatWereThereComeBack) {
   own.sa_handler = own_handler;
   sigemptyset(&own.sa_mask);
   ASSERT_EQ(sigaction(SIGTERM, &own, &before), 0);
-  sort_job.work_dir = with_trailing_separator(work.path());
-  ASSERT_EQ(make_job_folder(), 0);
-  remove_job_folder();
+  job_.work_dir = with_trailing_separator(work.path());
+  ASSERT_EQ(make_job_folder(job_.work_dir, &job_dir_), 0);
+  remove_job_folder(&job_dir_);
   g_own_handler_ran = 0;
   raise(SIGTERM);
   EXPECT_EQ(g_own_handler_ran, 1);

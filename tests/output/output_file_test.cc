@@ -12,7 +12,6 @@
 
 #include "console/console.h"
 #include "console/messages.h"
-#include "options/sort_job.h"
 #include "platform/platform.h"
 #include "support/test_util.h"
 
@@ -25,11 +24,8 @@ using testing::write_file;
 
 class OutputFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    reset_sort_job();
-    close_output_file();
-  }
-  void TearDown() override { close_output_file(); }
+  void TearDown() override { close_output_file(&file_); }
+  OutputFile file_;
 };
 
 int64_t size_of(const std::string& path) {
@@ -40,37 +36,37 @@ int64_t size_of(const std::string& path) {
 TEST_F(OutputFileTest, PiecesReachTheFileInOrderAndAFillingPieceGoesDirect) {
   TempDir dir;
   const std::string path = dir.file("run");
-  ASSERT_EQ(write_buffered(path.c_str(), "", 0), 0);
-  ASSERT_FALSE(needs_open);
-  ASSERT_GE(output_file.capacity, 1000000);
+  ASSERT_EQ(write_buffered(&file_, path.c_str(), "", 0), 0);
+  ASSERT_FALSE(file_.needs_open);
+  ASSERT_GE(file_.capacity, 1000000);
   // A small capacity stands for the large one: the rule is the same.
-  output_file.capacity = 100;
+  file_.capacity = 100;
 
   std::string a(60, 'a'), b(40, 'b'), c(99, 'c'), d(10, 'd'), e(150, 'e');
-  EXPECT_EQ(write_buffered(path.c_str(), a.data(), 60), 60);
+  EXPECT_EQ(write_buffered(&file_, path.c_str(), a.data(), 60), 60);
   EXPECT_EQ(size_of(path), 0);
   // used + length == capacity: buffer written out, the piece after it.
-  EXPECT_EQ(write_buffered(path.c_str(), b.data(), 40), 40);
+  EXPECT_EQ(write_buffered(&file_, path.c_str(), b.data(), 40), 40);
   EXPECT_EQ(size_of(path), 100);
-  EXPECT_EQ(output_file.used, 0);
+  EXPECT_EQ(file_.used, 0);
   // used + length == capacity - 1 still fits.
-  EXPECT_EQ(write_buffered(path.c_str(), c.data(), 99), 99);
+  EXPECT_EQ(write_buffered(&file_, path.c_str(), c.data(), 99), 99);
   EXPECT_EQ(size_of(path), 100);
-  EXPECT_EQ(output_file.used, 99);
+  EXPECT_EQ(file_.used, 99);
   // A line end that would fill the buffer goes out the same way.
-  append_line_end("\r\n", 2);
+  append_line_end(&file_, "\r\n", 2);
   EXPECT_EQ(size_of(path), 201);
-  EXPECT_EQ(output_file.used, 0);
-  EXPECT_EQ(write_buffered(path.c_str(), d.data(), 10), 10);
+  EXPECT_EQ(file_.used, 0);
+  EXPECT_EQ(write_buffered(&file_, path.c_str(), d.data(), 10), 10);
   // A piece larger than the whole buffer is never split.
-  EXPECT_EQ(write_buffered(path.c_str(), e.data(), 150), 150);
+  EXPECT_EQ(write_buffered(&file_, path.c_str(), e.data(), 150), 150);
   EXPECT_EQ(size_of(path), 361);
-  append_line_end("\r\n", 2);
-  close_output_file();
-  EXPECT_TRUE(needs_open);
-  EXPECT_EQ(output_file.buffer, nullptr);
+  append_line_end(&file_, "\r\n", 2);
+  close_output_file(&file_);
+  EXPECT_TRUE(file_.needs_open);
+  EXPECT_EQ(file_.buffer, nullptr);
   EXPECT_EQ(read_file(path), a + b + c + "\r\n" + d + e + "\r\n");
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(file_.failed, false);
 }
 
 TEST_F(OutputFileTest, ManyMegabytesOfPiecesArriveWholeAndInOrder) {
@@ -82,14 +78,14 @@ TEST_F(OutputFileTest, ManyMegabytesOfPiecesArriveWholeAndInOrder) {
   for (int i = 0; i < 60000; ++i) {
     std::string line(20 + i % 90, static_cast<char>('a' + i % 26));
     line += std::to_string(i);
-    ASSERT_EQ(write_buffered(path.c_str(), line.data(),
+    ASSERT_EQ(write_buffered(&file_, path.c_str(), line.data(),
                              static_cast<int32_t>(line.size())),
               static_cast<int32_t>(line.size()));
-    append_line_end("\r\n", 2);
+    append_line_end(&file_, "\r\n", 2);
     expected += line + "\r\n";
   }
-  close_output_file();
-  EXPECT_EQ(sort_job.failed, 0);
+  close_output_file(&file_);
+  EXPECT_EQ(file_.failed, false);
   ASSERT_GT(expected.size(), 4u << 20);
   EXPECT_EQ(read_file(path), expected);
 }
@@ -98,78 +94,78 @@ TEST_F(OutputFileTest, ZeroLengthStillOpensAndTruncates) {
   TempDir dir;
   const std::string path = dir.file("list");
   write_file(path, "old contents");
-  EXPECT_EQ(write_buffered(path.c_str(), "x", 0), 0);
-  EXPECT_FALSE(needs_open);
+  EXPECT_EQ(write_buffered(&file_, path.c_str(), "x", 0), 0);
+  EXPECT_FALSE(file_.needs_open);
   EXPECT_EQ(read_file(path), "");
-  EXPECT_EQ(write_buffered(path.c_str(), "new", 3), 3);
-  close_output_file();
+  EXPECT_EQ(write_buffered(&file_, path.c_str(), "new", 3), 3);
+  close_output_file(&file_);
   EXPECT_EQ(read_file(path), "new");
 }
 
 TEST_F(OutputFileTest, MissingDirectoriesAreMadeForAbsoluteAndRelativePaths) {
   TempDir dir;
   const std::string nested = dir.path() + "/a/b/c/run.000";
-  EXPECT_EQ(write_buffered(nested.c_str(), "x", 1), 1);
-  close_output_file();
+  EXPECT_EQ(write_buffered(&file_, nested.c_str(), "x", 1), 1);
+  close_output_file(&file_);
   EXPECT_EQ(read_file(nested), "x");
 
   const std::string here = platform::current_directory();
   ASSERT_EQ(platform::change_directory(dir.path()), 0);
-  EXPECT_EQ(write_buffered("r1/r2/run", "yz", 2), 2);
-  close_output_file();
+  EXPECT_EQ(write_buffered(&file_, "r1/r2/run", "yz", 2), 2);
+  close_output_file(&file_);
   ASSERT_EQ(platform::change_directory(here), 0);
   EXPECT_EQ(read_file(dir.path() + "/r1/r2/run"), "yz");
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(file_.failed, false);
 }
 
 TEST_F(OutputFileTest, FileThatCannotBeOpenedFailsTheJobAndStaysClosed) {
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(write_buffered("/dev/null/run.000", "x", 1), -1);
+  EXPECT_EQ(write_buffered(&file_, "/dev/null/run.000", "x", 1), -1);
   std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(needs_open);
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_TRUE(file_.needs_open);
+  EXPECT_EQ(file_.failed, true);
   EXPECT_NE(err.find("(/dev/null/run.000)"), std::string::npos) << err;
 }
 
 TEST_F(OutputFileTest, FullDiskFailsTheJobInAWriteAndInTheFinalFlush) {
   ::testing::internal::CaptureStderr();
   // Buffered: nothing reaches the device until the close.
-  EXPECT_EQ(write_buffered("/dev/full", "abc", 3), 3);
-  EXPECT_EQ(sort_job.failed, 0);
-  close_output_file();
+  EXPECT_EQ(write_buffered(&file_, "/dev/full", "abc", 3), 3);
+  EXPECT_EQ(file_.failed, false);
+  close_output_file(&file_);
   std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_EQ(file_.failed, true);
   EXPECT_NE(err.find(console_text(msg::kDiskFull)), std::string::npos);
 
-  reset_sort_job();
+  file_.failed = false;
   ::testing::internal::CaptureStderr();
-  ASSERT_EQ(write_buffered("/dev/full", "", 0), 0);
-  output_file.capacity = 4;
-  EXPECT_EQ(write_buffered("/dev/full", "abcd", 4), -1);
+  ASSERT_EQ(write_buffered(&file_, "/dev/full", "", 0), 0);
+  file_.capacity = 4;
+  EXPECT_EQ(write_buffered(&file_, "/dev/full", "abcd", 4), -1);
   err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_EQ(file_.failed, true);
   EXPECT_NE(err.find(console_text(msg::kDiskFull)), std::string::npos);
 
-  reset_sort_job();
+  file_.failed = false;
   ::testing::internal::CaptureStderr();
-  append_line_end("\r\n\r\n", 4);
-  close_output_file();
+  append_line_end(&file_, "\r\n\r\n", 4);
+  close_output_file(&file_);
   ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_EQ(file_.failed, true);
 
   // Full pieces written by the writer thread: its failure comes back with
   // the next piece and stops the writing, long before all is buffered.
-  reset_sort_job();
+  file_.failed = false;
   ::testing::internal::CaptureStderr();
   const std::string line(1000, 'x');
   int accepted = 0;
-  while (accepted < 5000 && write_buffered("/dev/full", line.data(), 1000) == 1000) {
+  while (accepted < 5000 && write_buffered(&file_, "/dev/full", line.data(), 1000) == 1000) {
     ++accepted;
   }
-  close_output_file();
+  close_output_file(&file_);
   err = ::testing::internal::GetCapturedStderr();
   EXPECT_LT(accepted, 5000);
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_EQ(file_.failed, true);
   EXPECT_NE(err.find(console_text(msg::kDiskFull)), std::string::npos);
 }
 
@@ -192,14 +188,13 @@ int run_as_plain_user(const std::string& folder, void (*body)(const std::string&
 TEST_F(OutputFileTest, ReadOnlyFileIsMadeWritableForItsOwnerOnlyAndRewritten) {
   TempDir dir;
   int code = run_as_plain_user(dir.path(), [](const std::string& folder) {
+    OutputFile file;
     const std::string path = folder + "/old";
     write_file(path, "old contents");
     if (chmod(path.c_str(), 0444) != 0) _exit(4);
-    reset_sort_job();
-    close_output_file();
-    if (write_buffered(path.c_str(), "new", 3) != 3) _exit(5);
-    close_output_file();
-    _exit(sort_job.failed ? 6 : 0);
+    if (write_buffered(&file, path.c_str(), "new", 3) != 3) _exit(5);
+    close_output_file(&file);
+    _exit(file.failed ? 6 : 0);
   });
   ASSERT_EQ(code, 0);
   EXPECT_EQ(read_file(dir.file("old")), "new");
@@ -224,12 +219,12 @@ TEST_F(OutputFileTest, ShortMemoryGivesASmallerBufferThenTheResourceMessage) {
     rlim_t in_use = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE);
     struct rlimit limit = {in_use + 60000000, in_use + 60000000};
     if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
-    reset_sort_job();
-    close_output_file();
+    file_.failed = false;
+    close_output_file(&file_);
     const std::string path = dir.file("small");
-    if (write_buffered(path.c_str(), "ab", 2) != 2) _exit(3);
-    int32_t capacity = output_file.capacity;
-    close_output_file();
+    if (write_buffered(&file_, path.c_str(), "ab", 2) != 2) _exit(3);
+    int32_t capacity = file_.capacity;
+    close_output_file(&file_);
     if (capacity >= 256000000 || capacity < 1000000 || capacity % 1000000 != 0) _exit(4);
     if (read_file(path) != "ab") _exit(5);
 
@@ -240,8 +235,8 @@ TEST_F(OutputFileTest, ShortMemoryGivesASmallerBufferThenTheResourceMessage) {
     while (new (std::nothrow) char[1000000] != nullptr) {
     }
     const std::string none = dir.file("none");
-    if (write_buffered(none.c_str(), "ab", 2) != -1) _exit(6);
-    if (!sort_job.failed || !needs_open) _exit(7);
+    if (write_buffered(&file_, none.c_str(), "ab", 2) != -1) _exit(6);
+    if (!file_.failed || !file_.needs_open) _exit(7);
     limit.rlim_cur = limit.rlim_max = RLIM_INFINITY;
     setrlimit(RLIMIT_AS, &limit);
     if (read_file(none) != "" || !testing::file_exists(none)) _exit(8);

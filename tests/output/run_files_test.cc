@@ -24,112 +24,122 @@ using testing::read_file;
 
 class RunFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    reset_sort_job();
-    close_output_file();
-    line_table = LineTable();
+  void TearDown() override { close_output_file(&file_); }
+
+  RunTarget to() { return RunTarget{job_, job_dir_, &file_, more_input_, threads_}; }
+  std::string run_name(int32_t run) { return run_file_name(to(), run); }
+  void write_narrow(int32_t count, int32_t run) {
+    job_.wide_mode = false;
+    write_run(to(), table_, count, run);
   }
-  void TearDown() override {
-    close_output_file();
-    line_table = LineTable();
+  void write_wide(int32_t count, int32_t run) {
+    job_.wide_mode = true;
+    write_run(to(), table_, count, run);
   }
 
   // Lays the lines into the table the way the run builder leaves them:
   // pointers into one buffer, lengths in bytes or units.
   void set_lines(const std::vector<std::string>& lines, int unit_size) {
     storage_ = lines;
-    line_table.line_starts.reset(new char*[lines.size() + 1]);
-    line_table.line_lengths.reset(new int32_t[lines.size() + 1]);
+    table_.line_starts.reset(new char*[lines.size() + 1]);
+    table_.line_lengths.reset(new int32_t[lines.size() + 1]);
     for (size_t i = 0; i < lines.size(); ++i) {
-      line_table.line_starts[i] = storage_[i].data();
-      line_table.line_lengths[i] = static_cast<int32_t>(lines[i].size()) / unit_size;
+      table_.line_starts[i] = storage_[i].data();
+      table_.line_lengths[i] = static_cast<int32_t>(lines[i].size()) / unit_size;
     }
   }
+
+  SortJob job_;
+  std::string job_dir_;
+  LineTable table_;
+  OutputFile file_;
+  bool more_input_ = false;
+  int32_t threads_ = 1;
 
  private:
   std::vector<std::string> storage_;
 };
 
 TEST_F(RunFilesTest, NameIsFolderDigestBaseNameAndNumber) {
-  sort_job.work_dir = with_trailing_separator("/tmp/x");
-  sort_job.input_path = "/data/in/sales.txt";
+  job_.work_dir = with_trailing_separator("/tmp/x");
+  job_.input_path = "/data/in/sales.txt";
   // MD5 of the seven bytes "/tmp/x/".
-  EXPECT_EQ(std::string(run_file_name(0)), "/tmp/x/B122CF74A67FFA45sales.txt.000");
-  EXPECT_EQ(sort_job.work_dir, "/tmp/x/");
-  EXPECT_EQ(std::string(work_dir_digest()), "B122CF74A67FFA4513FA54EEC8D3265B");
-  EXPECT_EQ(std::string(run_file_name(7)), "/tmp/x/B122CF74A67FFA45sales.txt.007");
-  EXPECT_EQ(std::string(run_file_name(1000)), "/tmp/x/B122CF74A67FFA45sales.txt.1000");
+  EXPECT_EQ(run_name(0), "/tmp/x/B122CF74A67FFA45sales.txt.000");
+  EXPECT_EQ(job_.work_dir, "/tmp/x/");
+  EXPECT_EQ(work_dir_digest(job_.work_dir), "B122CF74A67FFA4513FA54EEC8D3265B");
+  EXPECT_EQ(run_name(7), "/tmp/x/B122CF74A67FFA45sales.txt.007");
+  EXPECT_EQ(run_name(1000), "/tmp/x/B122CF74A67FFA45sales.txt.1000");
   // A separator already there is not doubled.
-  EXPECT_EQ(with_trailing_separator(sort_job.work_dir), "/tmp/x/");
+  EXPECT_EQ(with_trailing_separator(job_.work_dir), "/tmp/x/");
 
   // The job's own folder holds the runs; the digest stays the work
   // directory's.
-  sort_job.job_dir = "/tmp/x/quarnel-abc123/";
-  EXPECT_EQ(std::string(run_file_name(1)),
+  job_dir_ = "/tmp/x/quarnel-abc123/";
+  EXPECT_EQ(run_name(1),
             "/tmp/x/quarnel-abc123/B122CF74A67FFA45sales.txt.001");
 }
 
 TEST_F(RunFilesTest, BaseNameIsCutAt32BytesOrIsTheWholePath) {
-  sort_job.work_dir = with_trailing_separator("C:\\TEMP\\");
-  sort_job.input_path = "relative-name.txt";
-  std::string name = run_file_name(0);
+  job_.work_dir = with_trailing_separator("C:\\TEMP\\");
+  job_.input_path = "relative-name.txt";
+  std::string name = run_name(0);
   // The backslash is no separator here: a '/' is appended after it.
-  EXPECT_EQ(sort_job.work_dir, "C:\\TEMP\\/");
+  EXPECT_EQ(job_.work_dir, "C:\\TEMP\\/");
   EXPECT_EQ(name.substr(name.size() - 21), "relative-name.txt.000");
 
-  sort_job.work_dir = "C:\\TEMP\\";
-  EXPECT_EQ(std::string(work_dir_digest()), "16C02E8EEF353C9C34D48EDCB08ABE52");
+  job_.work_dir = "C:\\TEMP\\";
+  EXPECT_EQ(work_dir_digest(job_.work_dir), "16C02E8EEF353C9C34D48EDCB08ABE52");
 
-  sort_job.work_dir = "/w/";
-  sort_job.input_path = "/d/0123456789abcdefghij0123456789TAIL.txt";
-  name = run_file_name(2);
+  job_.work_dir = "/w/";
+  job_.input_path = "/d/0123456789abcdefghij0123456789TAIL.txt";
+  name = run_name(2);
   EXPECT_EQ(name.substr(3 + 16), "0123456789abcdefghij0123456789TA.002");
   // Cut inside a double-byte character all the same.
-  sort_job.input_path = "/d/" + std::string(31, 'a') + "\x83\x41\x83\x41";
-  name = run_file_name(0);
+  job_.input_path = "/d/" + std::string(31, 'a') + "\x83\x41\x83\x41";
+  name = run_name(0);
   EXPECT_EQ(name.substr(3 + 16), std::string(31, 'a') + "\x83" + ".000");
 }
 
 TEST_F(RunFilesTest, NarrowRunEndsEveryLineWithCrLf) {
   TempDir dir;
-  sort_job.work_dir = with_trailing_separator(dir.path());
-  sort_job.input_path = "in.txt";
+  job_.work_dir = with_trailing_separator(dir.path());
+  job_.input_path = "in.txt";
   set_lines({"banana", "", std::string("a\0b", 3), "cherry"}, 1);
-  EXPECT_EQ(write_run_narrow(4, 0), 0);
-  EXPECT_EQ(read_file(run_file_name(0)),
+  write_narrow(4, 0);
+  EXPECT_EQ(read_file(run_name(0)),
             std::string("banana\r\n\r\na\0b\r\ncherry\r\n", 23));
-  EXPECT_TRUE(needs_open);
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_TRUE(file_.needs_open);
+  EXPECT_EQ(file_.failed, false);
 
   // Only the lines asked for.
-  EXPECT_EQ(write_run_narrow(1, 1), 0);
-  EXPECT_EQ(read_file(run_file_name(1)), "banana\r\n");
+  write_narrow(1, 1);
+  EXPECT_EQ(read_file(run_name(1)), "banana\r\n");
 
   // No lines: no file.
-  EXPECT_EQ(write_run_narrow(0, 2), 0);
-  EXPECT_FALSE(file_exists(run_file_name(2)));
+  write_narrow(0, 2);
+  EXPECT_FALSE(file_exists(run_name(2)));
 }
 
 TEST_F(RunFilesTest, WideRunHasTheMarkAndWideLineEnds) {
   TempDir dir;
-  sort_job.work_dir = with_trailing_separator(dir.path());
-  sort_job.input_path = "in.txt";
-  sort_job.input_bom = "\xFF\xFE";
+  job_.work_dir = with_trailing_separator(dir.path());
+  job_.input_path = "in.txt";
+  job_.input_bom = "\xFF\xFE";
   set_lines({std::string("A\0B\0", 4), "", std::string("\xA2\x30", 2)}, 2);
-  EXPECT_EQ(write_run_wide(3, 0), 0);
-  EXPECT_EQ(read_file(run_file_name(0)),
+  write_wide(3, 0);
+  EXPECT_EQ(read_file(run_name(0)),
             std::string("\xFF\xFE" "A\0B\0\r\0\n\0" "\r\0\n\0" "\xA2\x30\r\0\n\0", 20));
 
-  EXPECT_EQ(write_run_wide(0, 1), 0);
-  EXPECT_EQ(read_file(run_file_name(1)), "\xFF\xFE");
+  write_wide(0, 1);
+  EXPECT_EQ(read_file(run_name(1)), "\xFF\xFE");
 
-  sort_job.input_bom.clear();
-  EXPECT_EQ(write_run_wide(0, 2), 0);
-  EXPECT_TRUE(file_exists(run_file_name(2)));
-  EXPECT_EQ(read_file(run_file_name(2)), "");
-  EXPECT_EQ(write_run_wide(1, 3), 0);
-  EXPECT_EQ(read_file(run_file_name(3)), std::string("A\0B\0\r\0\n\0", 8));
-  EXPECT_EQ(sort_job.failed, 0);
+  job_.input_bom.clear();
+  write_wide(0, 2);
+  EXPECT_TRUE(file_exists(run_name(2)));
+  EXPECT_EQ(read_file(run_name(2)), "");
+  write_wide(1, 3);
+  EXPECT_EQ(read_file(run_name(3)), std::string("A\0B\0\r\0\n\0", 8));
+  EXPECT_EQ(file_.failed, false);
 }
 
 TEST_F(RunFilesTest, ManyLinesCopiedByTwoThreadsArriveWholeAndInOrder) {
@@ -137,10 +147,9 @@ TEST_F(RunFilesTest, ManyLinesCopiedByTwoThreadsArriveWholeAndInOrder) {
   // that vary, and lines as long as they may be, so that the pieces are
   // cut at every kind of place.
   TempDir dir;
-  sort_job.work_dir = with_trailing_separator(dir.path());
-  sort_job.input_path = "in.txt";
-  const int32_t saved_threads = sort_thread_count;
-  sort_thread_count = 2;
+  job_.work_dir = with_trailing_separator(dir.path());
+  job_.input_path = "in.txt";
+  threads_ = 2;
   for (int unit : {1, 2}) {
     std::vector<std::string> lines;
     std::string expected = unit == 2 ? "\xFF\xFE" : "";
@@ -151,31 +160,30 @@ TEST_F(RunFilesTest, ManyLinesCopiedByTwoThreadsArriveWholeAndInOrder) {
       expected += line + (unit == 2 ? std::string("\r\0\n\0", 4) : "\r\n");
     }
     set_lines(lines, unit);
-    sort_job.input_bom = unit == 2 ? "\xFF\xFE" : "";
+    job_.input_bom = unit == 2 ? "\xFF\xFE" : "";
     if (unit == 2) {
-      EXPECT_EQ(write_run_wide(60000, unit), 0);
+      write_wide(60000, unit);
     } else {
-      EXPECT_EQ(write_run_narrow(60000, unit), 0);
+      write_narrow(60000, unit);
     }
-    EXPECT_TRUE(read_file(run_file_name(unit)) == expected) << "unit " << unit;
+    EXPECT_TRUE(read_file(run_name(unit)) == expected) << "unit " << unit;
 #ifndef _WIN32
     // The space set aside for the run is what it holds: none is left
     // taken behind its end.
     struct stat st;
-    ASSERT_EQ(stat(run_file_name(unit), &st), 0);
+    ASSERT_EQ(stat(run_name(unit).c_str(), &st), 0);
     EXPECT_LE(int64_t{st.st_blocks} * 512, st.st_size + (64 << 10)) << "unit " << unit;
 #endif
   }
-  sort_thread_count = saved_threads;
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(file_.failed, false);
 }
 
 TEST_F(RunFilesTest, OnlyTheRunRenamedIntoPlaceIsHandedBackAndItKeepsEveryByte) {
   TempDir dir;
-  sort_job.work_dir = with_trailing_separator(dir.path());
-  sort_job.input_path = "in.txt";
-  sort_job.output_path = dir.file("out.txt");
-  sort_job.remaining_bytes = 0;
+  job_.work_dir = with_trailing_separator(dir.path());
+  job_.input_path = "in.txt";
+  job_.output_path = dir.file("out.txt");
+  more_input_ = 0 > 0;
   const int64_t saved_window = write_behind_window;
   const int64_t saved_rate = write_behind_fast_rate;
   // Small windows, every write counted as slow: the file is handed back
@@ -189,9 +197,9 @@ TEST_F(RunFilesTest, OnlyTheRunRenamedIntoPlaceIsHandedBackAndItKeepsEveryByte) 
     expected += lines.back() + "\r\n";
   }
   set_lines(lines, 1);
-  EXPECT_EQ(write_run_narrow(40000, 0), 0);
-  EXPECT_TRUE(output_file.behind.allowed);
-  EXPECT_TRUE(read_file(run_file_name(0)) == expected);
+  write_narrow(40000, 0);
+  EXPECT_TRUE(file_.behind.allowed);
+  EXPECT_TRUE(read_file(run_name(0)) == expected);
 
   // Runs that are read again: one of several, the first with more input
   // behind it, one copied to standard output or to a device.
@@ -209,24 +217,24 @@ TEST_F(RunFilesTest, OnlyTheRunRenamedIntoPlaceIsHandedBackAndItKeepsEveryByte) 
       {"device", 0, 0, 0, "/dev/null"},
   };
   for (const Case& c : cases) {
-    sort_job.remaining_bytes = c.remaining;
-    sort_job.to_stdout = c.to_stdout;
-    sort_job.output_path = c.output;
-    EXPECT_EQ(write_run_narrow(40000, c.run), 0);
-    EXPECT_FALSE(output_file.behind.allowed) << c.what;
+    more_input_ = c.remaining > 0;
+    job_.to_stdout = c.to_stdout != 0;
+    job_.output_path = c.output;
+    write_narrow(40000, c.run);
+    EXPECT_FALSE(file_.behind.allowed) << c.what;
   }
   write_behind_window = saved_window;
   write_behind_fast_rate = saved_rate;
-  EXPECT_EQ(sort_job.failed, 0);
+  EXPECT_EQ(file_.failed, false);
 }
 
 TEST_F(RunFilesTest, MissingWorkDirectoryIsMade) {
   TempDir dir;
-  sort_job.work_dir = with_trailing_separator(dir.path() + "/not/yet");
-  sort_job.input_path = "in.txt";
+  job_.work_dir = with_trailing_separator(dir.path() + "/not/yet");
+  job_.input_path = "in.txt";
   set_lines({"x"}, 1);
-  write_run_narrow(1, 0);
-  EXPECT_EQ(read_file(run_file_name(0)), "x\r\n");
+  write_narrow(1, 0);
+  EXPECT_EQ(read_file(run_name(0)), "x\r\n");
 }
 
 size_t count_of(const std::string& text, const std::string& word) {
@@ -239,23 +247,24 @@ size_t count_of(const std::string& text, const std::string& word) {
 }
 
 TEST_F(RunFilesTest, RunThatCannotBeOpenedIsReportedAndFailsTheJob) {
-  sort_job.work_dir = "/dev/null/";
-  sort_job.input_path = "in.txt";
+  job_.work_dir = "/dev/null/";
+  job_.input_path = "in.txt";
   set_lines({"abcd", "efgh"}, 2);
-  const std::string quoted = std::string("(") + run_file_name(0) + ")";
+  const std::string quoted = std::string("(") + run_name(0) + ")";
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(write_run_narrow(2, 0), 0);
+  write_narrow(2, 0);
   EXPECT_EQ(count_of(::testing::internal::GetCapturedStderr(), quoted), 2u);
-  EXPECT_EQ(sort_job.failed, 1);
-  EXPECT_TRUE(needs_open);
+  EXPECT_EQ(file_.failed, true);
+  EXPECT_TRUE(file_.needs_open);
 
-  reset_sort_job();
-  sort_job.work_dir = "/dev/null/";
-  sort_job.input_path = "in.txt";
+  job_ = SortJob();
+  file_.failed = false;
+  job_.work_dir = "/dev/null/";
+  job_.input_path = "in.txt";
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(write_run_wide(1, 0), 0);
+  write_wide(1, 0);
   EXPECT_EQ(count_of(::testing::internal::GetCapturedStderr(), quoted), 3u);
-  EXPECT_EQ(sort_job.failed, 1);
+  EXPECT_EQ(file_.failed, true);
 }
 
 }  // namespace

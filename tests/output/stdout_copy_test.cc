@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <string>
 
-#include "options/sort_job.h"
 #include "support/test_util.h"
 
 namespace quarnel {
@@ -37,7 +36,7 @@ struct CopyResult {
   std::string out;
 };
 
-CopyResult copy_captured(const std::string& path) {
+CopyResult copy_captured(const std::string& path, bool wide = false) {
   TempDir dir;
   const std::string sink = dir.file("stdout");
   fflush(stdout);
@@ -45,17 +44,13 @@ CopyResult copy_captured(const std::string& path) {
   int fd = open(sink.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   dup2(fd, 1);
   close(fd);
-  int result = copy_to_stdout(path.c_str());
+  int result = copy_to_stdout(path.c_str(), wide);
   dup2(saved, 1);
   close(saved);
   return {result, read_file(sink)};
 }
 
-class StdoutCopyTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset_sort_job(); }
-  void TearDown() override { reset_sort_job(); }
-};
+class StdoutCopyTest : public ::testing::Test {};
 
 TEST_F(StdoutCopyTest, WideUnitsBecomeShiftJis) {
   EXPECT_EQ(convert_first(std::string("\xFF\xFE" "A\0B\0C\0\r\0\n\0", 12)), "ABC\r\n");
@@ -102,7 +97,6 @@ TEST_F(StdoutCopyTest, NarrowFileIsCopiedByteForByte) {
 }
 
 TEST_F(StdoutCopyTest, WideFileIsConvertedInEveryChunk) {
-  sort_job.wide_mode = 1;
   TempDir dir;
   // Big-endian, three chunks: every unit is swapped, not only the first
   // chunk's; the chunk boundary falls inside no unit.
@@ -113,7 +107,7 @@ TEST_F(StdoutCopyTest, WideFileIsConvertedInEveryChunk) {
     expected += static_cast<char>('A' + i % 26);
   }
   write_file(dir.file("big"), big);
-  CopyResult r = copy_captured(dir.file("big"));
+  CopyResult r = copy_captured(dir.file("big"), true);
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(r.out, expected);
 
@@ -121,14 +115,14 @@ TEST_F(StdoutCopyTest, WideFileIsConvertedInEveryChunk) {
   std::string kana;
   for (int i = 0; i < 8192; ++i) kana += "\xA2\x30";
   write_file(dir.file("kana"), kana);
-  r = copy_captured(dir.file("kana"));
+  r = copy_captured(dir.file("kana"), true);
   ASSERT_EQ(r.out.size(), 16384u);
   for (size_t i = 0; i < r.out.size(); i += 2) {
     ASSERT_EQ(r.out.substr(i, 2), "\x83\x41") << i;
   }
 
   write_file(dir.file("empty"), "");
-  r = copy_captured(dir.file("empty"));
+  r = copy_captured(dir.file("empty"), true);
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(r.out, "");
 }
@@ -138,8 +132,7 @@ TEST_F(StdoutCopyTest, MissingFileWritesNothing) {
   CopyResult r = copy_captured(dir.file("absent"));
   EXPECT_EQ(r.result, -1);
   EXPECT_EQ(r.out, "");
-  sort_job.wide_mode = 1;
-  r = copy_captured(dir.file("absent"));
+  r = copy_captured(dir.file("absent"), true);
   EXPECT_EQ(r.result, -1);
   EXPECT_EQ(r.out, "");
 }

@@ -347,19 +347,18 @@ TEST(WindowsStop, StopRemovesTheArmedFolder) {
 
 class WindowsNames : public ::testing::Test {
  protected:
-  void SetUp() override { reset_sort_job(); }
-  void TearDown() override {
-    reset_sort_job();
-    platform::init_locale();
-  }
+  void TearDown() override { platform::init_locale(); }
 };
 
 TEST_F(WindowsNames, RunAndDirectoryNamesUseTheBackslash) {
-  sort_job.work_dir = "C:\\TEMP\\";
-  sort_job.input_path = "D:\\data\\sales.txt";
+  SortJob job;
+  job.work_dir = "C:\\TEMP\\";
+  job.input_path = "D:\\data\\sales.txt";
+  OutputFile file;
   // MD5 of the eight bytes C:\TEMP\.
-  EXPECT_EQ(std::string(run_file_name(0)), "C:\\TEMP\\16C02E8EEF353C9Csales.txt.000");
-  EXPECT_EQ(std::string(work_dir_digest()), "16C02E8EEF353C9C34D48EDCB08ABE52");
+  EXPECT_EQ(run_file_name(RunTarget{job, "", &file, false}, 0),
+            "C:\\TEMP\\16C02E8EEF353C9Csales.txt.000");
+  EXPECT_EQ(work_dir_digest(job.work_dir), "16C02E8EEF353C9C34D48EDCB08ABE52");
   EXPECT_STREQ(directory_of("C:\\data\\in.txt"), "C:\\data\\");
   EXPECT_STREQ(directory_of("in.txt"), ".\\");
   EXPECT_STREQ(directory_of(""), ".\\");

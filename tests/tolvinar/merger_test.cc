@@ -25,17 +25,28 @@ using testing::write_file;
 
 using Lines = std::vector<std::string>;
 
+// The rules the merges of a test run by, set by each test.
+MergeRules rules;
+
 void set_narrow(bool ignore_case) {
-  reset_sort_job();
-  sort_job.ignore_case = ignore_case ? 1 : 0;
-  sort_job.line_comparer = ignore_case ? strcmp_nocase : strcmp;
-  sort_job.field_comparer = ignore_case ? memcmp_nocase : memcmp;
+  rules = MergeRules();
+  rules.ignore_case = ignore_case;
+}
+
+// The same rules as the comparers take them.
+CompareRules compare_rules() {
+  CompareRules c;
+  c.wide = rules.wide;
+  c.ignore_case = rules.ignore_case;
+  c.key_mode = rules.key_mode;
+  c.conditions = rules.conditions;
+  return c;
 }
 
 void set_wide(bool mark) {
   set_narrow(false);
-  sort_job.wide_mode = 1;
-  if (mark) sort_job.input_bom = std::string("\xFF\xFE", 2);
+  rules.wide = true;
+  rules.marked = mark;
 }
 
 // Narrow lines joined with CR LF, as a run file holds them.
@@ -68,7 +79,7 @@ Lines expected_narrow(const std::vector<Lines>& runs) {
   for (const Lines& r : runs) all.insert(all.end(), r.begin(), r.end());
   std::stable_sort(all.begin(), all.end(),
                    [](const std::string& a, const std::string& b) {
-                     return compare_narrow(a.c_str(), static_cast<int32_t>(a.size()),
+                     return compare_narrow(compare_rules(), a.c_str(), static_cast<int32_t>(a.size()),
                                            b.c_str(), static_cast<int32_t>(b.size())) < 0;
                    });
   return all;
@@ -78,7 +89,7 @@ Lines expected_narrow(const std::vector<Lines>& runs) {
 void sort_run(Lines* run) {
   std::stable_sort(run->begin(), run->end(),
                    [](const std::string& a, const std::string& b) {
-                     return compare_narrow(a.c_str(), static_cast<int32_t>(a.size()),
+                     return compare_narrow(compare_rules(), a.c_str(), static_cast<int32_t>(a.size()),
                                            b.c_str(), static_cast<int32_t>(b.size())) < 0;
                    });
 }
@@ -116,7 +127,7 @@ int merge_into_file(const std::vector<std::string>& paths,
   MergeSettings settings;
   settings.output = output;
   settings.fan_in = fan_in;
-  return merge_runs(paths, merge_rules_from_job(), settings);
+  return merge_runs(paths, rules, settings);
 }
 
 TEST(MergeRuns, EqualLinesComeFromTheLowerRunFirst) {
@@ -192,7 +203,7 @@ TEST(MergeRuns, LinesLongerThanTheReadBufferGrowIt) {
   MergeSettings settings;
   settings.output = dir.file("out");
   settings.read_budget = 1;  // the smallest buffers
-  ASSERT_EQ(merge_runs(paths, merge_rules_from_job(), settings), kMergeOk);
+  ASSERT_EQ(merge_runs(paths, rules, settings), kMergeOk);
   EXPECT_EQ(read_file(dir.file("out")), narrow_file({long_a, long_b, "c"}));
 }
 
@@ -229,7 +240,7 @@ TEST(MergeRuns, WideRunsWithAndWithoutTheMark) {
     set_wide(mark);
     // Code-unit order: U+D83D (a surrogate) sorts below U+E000, and 'B'
     // before 'a' (no folding in wide mode even with /I).
-    sort_job.ignore_case = 1;
+    rules.ignore_case = true;
     std::u16string surrogate = {0xD83D, 0xDE00};
     std::u16string private_use = {0xE000};
     std::u16string unit_0a0d = {0x0A0D, u'x'};  // bytes 0D 0A inside a unit
@@ -277,7 +288,7 @@ TEST(MergeRuns, LinesAgreeingAroundTheirFirstSixteenCharacters) {
   TempDir dir;
   set_wide(false);
   auto less = [](const std::u16string& a, const std::u16string& b) {
-    return compare_wide(reinterpret_cast<const uint16_t*>(a.c_str()),
+    return compare_wide(compare_rules(), reinterpret_cast<const uint16_t*>(a.c_str()),
                         static_cast<int32_t>(a.size()),
                         reinterpret_cast<const uint16_t*>(b.c_str()),
                         static_cast<int32_t>(b.size())) < 0;
@@ -304,10 +315,8 @@ TEST(MergeRuns, LinesAgreeingAroundTheirFirstSixteenCharacters) {
 TEST(MergeRuns, KeyModeFollowsTheSortConditions) {
   TempDir dir;
   set_narrow(false);
-  sort_job.key_mode = 1;
-  sort_job.conditions[0] = SortCondition{3, 2, 'D', 'S'};
-  sort_job.conditions[1] = SortCondition{1, 2, 'A', 'I'};
-  sort_job.condition_count = 2;
+  rules.key_mode = true;
+  rules.conditions = {SortCondition{3, 2, 'D', 'S'}, SortCondition{1, 2, 'A', 'I'}};
   std::vector<Lines> runs = {{"10zz", "02zz", "01yy", "9 aa"},
                              {"01zz", "3 yy", "00xx"},
                              {"07zz", "07zz-2", "05bb", "11"}};
