@@ -80,7 +80,7 @@ bool ends_in_lead_byte(const std::string& text) {
 
 void show_usage(const char* program_name) {
   fill_module_path();
-  const std::string folder = folder_of(module_path);
+  const std::string folder = containing_folder(module_path);
   const std::string manual = folder + kManualName;
   FILE* f = fopen(manual.c_str(), "rb");
   if (f == nullptr && !module_path.empty()) {

@@ -139,7 +139,7 @@ int sort_and_place(const RunSettings& settings, RunState* run) {
   while (build_run(settings, run) > 0) {
   }
   // The last run still being written, when reading stopped on an error.
-  settle_output_file(&run->output);
+  finish_output_file(&run->output);
   // The merge program keeps a line of its own.
   progress_stop();
   release_sort_buffers(run);

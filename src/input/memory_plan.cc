@@ -129,7 +129,7 @@ int64_t carry_over_need(bool wide) {
   return wide ? units * 2 : units;
 }
 
-BufferChoice settle_buffer(int64_t budget, int64_t file_size,
+BufferChoice allocate_sort_buffer(int64_t budget, int64_t file_size,
                            int32_t estimate, int64_t need,
                            const AllocationHook& allocate) {
   const int64_t e = std::max<int64_t>(estimate, 1);
@@ -192,7 +192,7 @@ int plan_memory(const SortJob& job, RunState* run) {
     run->sort_buffer_size = bytes;
     return true;
   };
-  BufferChoice choice = settle_buffer(budget, n, e, carry_over_need(job.wide_mode), keep);
+  BufferChoice choice = allocate_sort_buffer(budget, n, e, carry_over_need(job.wide_mode), keep);
   run->budget = choice.budget;
   if (choice.mark == 0) {
     report_error(msg::kNoMemory, nullptr);

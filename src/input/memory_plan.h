@@ -67,7 +67,7 @@ struct BufferChoice {
 // budget raised to what a maximal line needs (never beyond the file,
 // which then is read in one piece); allocate receives capacity + 2.
 // On failure budget holds the last share tried.
-BufferChoice settle_buffer(int64_t budget, int64_t file_size,
+BufferChoice allocate_sort_buffer(int64_t budget, int64_t file_size,
                            int32_t estimate, int64_t need,
                            const AllocationHook& allocate);
 

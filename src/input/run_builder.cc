@@ -115,7 +115,7 @@ void write_run(const RunSettings& settings, RunState* run, int32_t count) {
       // a read would have put them there, and the sorts check for it.
       // (Room for them was made sure of when the input was mapped; were it
       // missing, the job fails and the lines are written where they lie.)
-      if (!settle_bounded_lines(&table, count, settings.rules.wide, run->sort_buffer.get(),
+      if (!copy_bounded_lines(&table, count, settings.rules.wide, run->sort_buffer.get(),
                                 run->sort_buffer_size)) {
         run->failed = true;
       }
@@ -292,7 +292,7 @@ bool more_arrived(RunState* run, bool wide) {
 
 // Maps the whole input in place of the first fill where the sort can take
 // its lines as they lie: one run of whole lines without /I, large enough
-// for the copy to matter, and room in the buffer for a settled copy
+// for the copy to matter, and room in the buffer for a copy of its lines
 // should the string sort give up or the input hold a zero byte (unit).
 // False, with nothing changed, otherwise.
 bool map_input(const RunSettings& settings, RunState* run, bool wide) {

@@ -16,7 +16,7 @@ constexpr int64_t kMaxEntries = 2147483647;
 
 }  // namespace
 
-bool settle_bounded_lines(LineTable* table, int32_t count, bool wide, char* room,
+bool copy_bounded_lines(LineTable* table, int32_t count, bool wide, char* room,
                           int64_t room_size) {
   if (!table->bounded) return true;
   const int64_t unit = wide ? 2 : 1;

@@ -30,7 +30,7 @@ struct LineTable {
 // Copies the count bounded lines into room (the sort buffer), each
 // followed by its zero, for the sorts that need that zero. False
 // (reported; the job must fail) when they do not fit.
-bool settle_bounded_lines(LineTable* table, int32_t count, bool wide, char* room,
+bool copy_bounded_lines(LineTable* table, int32_t count, bool wide, char* room,
                           int64_t room_size);
 
 // Makes room for more lines: the table grows geometrically, in whole

@@ -223,7 +223,7 @@ bool sort_lines(LineTable* table, int32_t count, const CompareRules& rules,
     return true;
   }
   // Lines without their zero go where the other sorts can read them.
-  if (!settle_bounded_lines(table, count, rules.wide, room, room_size)) return false;
+  if (!copy_bounded_lines(table, count, rules.wide, room, room_size)) return false;
   // With /I, ties of different bytes keep the quicksort's order; the
   // string sort gives up (the table as it was) where it meets one.
   if (form == WholeLineForm::kNarrowFolded &&

@@ -311,7 +311,7 @@ void close_output_file(OutputFile* f) {
   f->needs_open = true;
 }
 
-void settle_output_file(OutputFile* f) {
+void finish_output_file(OutputFile* f) {
   if (!f->close_pending) return;
   finish_pending_close(f);
   f->buffer.reset();

@@ -88,11 +88,11 @@ bool begin_whole_file(OutputFile* f, int64_t bytes);
 // Writes what is buffered and closes the file; a failure of either is
 // reported and marks the file failed. The next write opens its path again. A file
 // begun whole is handed to the writer thread and closed later, by the
-// next open or by settle_output_file.
+// next open or by finish_output_file.
 void close_output_file(OutputFile* f);
 // Waits for a file still being written, closes it and gives back the
 // buffer; a failure is reported and marks the file failed.
-void settle_output_file(OutputFile* f);
+void finish_output_file(OutputFile* f);
 // Makes every missing folder of the path; stops quietly at the first it
 // cannot make (the open that follows then reports).
 void make_directories(const char* directory);

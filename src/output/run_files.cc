@@ -54,7 +54,7 @@ bool becomes_result_as_is(const RunTarget& to, int32_t run_index) {
   const std::string target = platform::follow_links(to.job.output_path);
   platform::FileIdentity out = platform::identify_file(target);
   if (out.kind == platform::FileKind::kMissing) {
-    out = platform::identify_file(folder_of(target));
+    out = platform::identify_file(containing_folder(target));
     if (out.kind != platform::FileKind::kDirectory) return false;
   } else if (out.kind != platform::FileKind::kRegular) {
     return false;

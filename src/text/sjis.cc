@@ -148,7 +148,7 @@ int32_t remove_word(char* text, const char* word) {
   return count;
 }
 
-std::string folder_of(const std::string& path) {
+std::string containing_folder(const std::string& path) {
   const char* last = find_last_separator(path.c_str());
   if (last == nullptr) return platform::kCurrentDirectory;
   return path.substr(0, static_cast<size_t>(last - path.c_str()) + 1);
@@ -158,7 +158,7 @@ const char* directory_of(const char* path) {
   static std::string result;
   if (path == nullptr) path = "";
   if (*path != '\0' && platform::is_directory(path)) return path;
-  result = folder_of(path);
+  result = containing_folder(path);
   return result.c_str();
 }
 

@@ -77,11 +77,12 @@ const char* find_text_nocase(const char* text, const char* word);
 // where the last one was removed); returns how many were removed.
 int32_t remove_word(char* text, const char* word);
 
-// The folder part of path with its trailing separator, or "./" when it has
-// no separator.
-std::string folder_of(const std::string& path);
+// The folder that holds path: its part up to the last separator, with
+// that separator, or "./" when it has none; never the path itself, even
+// when that names a folder (directory_of below asks the system).
+std::string containing_folder(const std::string& path);
 
-// folder_of(path), but the path itself when it names an existing
+// containing_folder(path), but the path itself when it names an existing
 // directory. The result lives in one process-wide buffer until the next
 // call.
 const char* directory_of(const char* path);

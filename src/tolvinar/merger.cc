@@ -783,7 +783,7 @@ bool merge_to_output(const std::vector<Entry>& entries,
   // followed, so that the rename stays on one file system), which a signal
   // removes with what is in it; a folder left by a merge killed outright
   // is unlocked, and the next merge there removes it.
-  const std::string beside = folder_of(platform::follow_links(settings.output));
+  const std::string beside = containing_folder(platform::follow_links(settings.output));
   platform::remove_abandoned_folders(beside, kResultFolderPrefix);
   std::string folder = platform::make_locked_folder(beside + kResultFolderPrefix);
   if (folder.empty()) {
@@ -836,7 +836,7 @@ int merge_runs(const std::vector<std::string>& runs, const MergeRules& rules,
   std::vector<Entry> current;
   for (const std::string& path : runs) current.push_back(Entry{path, false});
   const std::string folder =
-      runs.empty() ? std::string(platform::kCurrentDirectory) : folder_of(runs[0]);
+      runs.empty() ? std::string(platform::kCurrentDirectory) : containing_folder(runs[0]);
   int32_t passes = 1;
   int64_t bytes = 0;
   plan_merge(current, fan_in, &passes, &bytes);

@@ -140,7 +140,7 @@ TEST(Budget, HalfOfWhatCanBeHad) {
 
 TEST(Budget, BufferOfTheBudgetFirst) {
   FakeMemory plenty(1000000000);
-  BufferChoice c = settle_buffer(1000000, 3000000, 100,
+  BufferChoice c = allocate_sort_buffer(1000000, 3000000, 100,
                                  carry_over_need(false), plenty.hook());
   EXPECT_EQ(c.mark, 'A');
   EXPECT_EQ(c.budget, 1000000);
@@ -150,7 +150,7 @@ TEST(Budget, BufferOfTheBudgetFirst) {
 
 TEST(Budget, FallbackSharesLessTheirLineTables) {
   FakeMemory tight(500000);
-  BufferChoice c = settle_buffer(1000000, 3000000, 100,
+  BufferChoice c = allocate_sort_buffer(1000000, 3000000, 100,
                                  carry_over_need(false), tight.hook());
   EXPECT_EQ(c.mark, 'B');
   // k = 5: 500,000 - 5,000 * 16.
@@ -160,7 +160,7 @@ TEST(Budget, FallbackSharesLessTheirLineTables) {
                                                588002, 504002, 420002}));
 
   FakeMemory nothing;
-  c = settle_buffer(1000000, 3000000, 100, carry_over_need(false),
+  c = allocate_sort_buffer(1000000, 3000000, 100, carry_over_need(false),
                     nothing.hook());
   EXPECT_EQ(c.mark, 0);
   EXPECT_EQ(nothing.asked.size(), 10u);
@@ -169,7 +169,7 @@ TEST(Budget, FallbackSharesLessTheirLineTables) {
 TEST(Budget, ShortLinesGiveUpAtOnce) {
   // With lines under 16 bytes every share is smaller than its line table.
   FakeMemory nothing;
-  BufferChoice c = settle_buffer(1000000, 3000000, 10, carry_over_need(false),
+  BufferChoice c = allocate_sort_buffer(1000000, 3000000, 10, carry_over_need(false),
                                  nothing.hook());
   EXPECT_EQ(c.mark, 0);
   EXPECT_LT(c.budget, 0);
@@ -181,18 +181,18 @@ TEST(Budget, BufferAlwaysCarriesTheLongestLine) {
   EXPECT_EQ(carry_over_need(true), 131074);
   FakeMemory plenty(1000000000);
   BufferChoice narrow =
-      settle_buffer(1000, 1000000000, 100, carry_over_need(false), plenty.hook());
+      allocate_sort_buffer(1000, 1000000000, 100, carry_over_need(false), plenty.hook());
   EXPECT_EQ(narrow.budget, 1000);
   EXPECT_EQ(narrow.capacity, 65537);
   BufferChoice wide =
-      settle_buffer(1000, 1000000000, 100, carry_over_need(true), plenty.hook());
+      allocate_sort_buffer(1000, 1000000000, 100, carry_over_need(true), plenty.hook());
   EXPECT_EQ(wide.capacity, 131074);
   // A file smaller than that is read in one piece: no line is carried.
   BufferChoice small =
-      settle_buffer(100, 100, 100, carry_over_need(true), plenty.hook());
+      allocate_sort_buffer(100, 100, 100, carry_over_need(true), plenty.hook());
   EXPECT_EQ(small.capacity, 100);
   BufferChoice between =
-      settle_buffer(1000, 70000, 10, carry_over_need(true), plenty.hook());
+      allocate_sort_buffer(1000, 70000, 10, carry_over_need(true), plenty.hook());
   EXPECT_EQ(between.capacity, 70000);
 }
 
