@@ -145,6 +145,20 @@ int compare_keys_wide(const uint16_t* a, int32_t length_a, const uint16_t* b,
   return compare_keys(a, length_a, b, length_b, conditions, count, false);
 }
 
+namespace {
+
+// A numeric field's value as the bits of its double: the cache slot holds
+// it in place of a text prefix.
+template <typename Unit>
+uint64_t numeric_bits(const Unit* field, int32_t count) {
+  double v = numeric_value(field, count);
+  uint64_t bits;
+  memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
+}  // namespace
+
 KeyCacheForm key_cache_form(const CompareRules& rules) {
   if (!rules.key_mode || rules.conditions.empty()) return KeyCacheForm::kNone;
   return rules.conditions[0].type == 'S' ? KeyCacheForm::kText : KeyCacheForm::kNumber;
@@ -158,12 +172,7 @@ int32_t key_cache_need(const CompareRules& rules) {
 uint64_t narrow_key_cache(const CompareRules& rules, const char* line) {
   const SortCondition& c = rules.conditions[0];
   const char* field = line + (c.start - 1);
-  if (c.type != 'S') {
-    double v = numeric_value(field, c.length);
-    uint64_t bits;
-    memcpy(&bits, &v, sizeof bits);
-    return bits;
-  }
+  if (c.type != 'S') return numeric_bits(field, c.length);
   const unsigned char* p = reinterpret_cast<const unsigned char*>(field);
   int32_t n = c.length < 8 ? c.length : 8;
   uint64_t value = 0;
@@ -176,12 +185,7 @@ uint64_t narrow_key_cache(const CompareRules& rules, const char* line) {
 uint64_t wide_key_cache(const CompareRules& rules, const uint16_t* line) {
   const SortCondition& c = rules.conditions[0];
   const uint16_t* field = line + (c.start - 1);
-  if (c.type != 'S') {
-    double v = numeric_value(field, c.length);
-    uint64_t bits;
-    memcpy(&bits, &v, sizeof bits);
-    return bits;
-  }
+  if (c.type != 'S') return numeric_bits(field, c.length);
   int32_t n = c.length < 4 ? c.length : 4;
   uint64_t value = 0;
   for (int32_t i = 0; i < n; ++i) {
