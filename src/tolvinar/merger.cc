@@ -483,7 +483,7 @@ void flush(OutputSink* s) {
     s->used = 0;
     return;
   }
-  if (!s->writer.running) {
+  if (!block_writer_running(s->writer)) {
     if (!write_out(s, s->buffer.get(), s->used)) report_write_failure(s);
     s->used = 0;
     return;
