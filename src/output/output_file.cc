@@ -194,7 +194,7 @@ OutputFile* open_output_file(const char* path) {
     return nullptr;
   }
   output_file.descriptor = fd;
-  begin_write_behind(&output_file.behind, false);
+  begin_write_behind(&output_file.behind, false, output_file.behind_tuning);
   if (output_file.buffer != nullptr) return &output_file;
 
   // Pages of the buffer that are never touched cost no memory, so the

@@ -26,8 +26,10 @@ struct OutputFile {
   bool whole = false;
   // That piece is on its way: the file is still open, the buffer in use.
   bool close_pending = false;
-  // Whether the file's written pages go back to the system as it grows.
+  // Whether the file's written pages go back to the system as it grows,
+  // and how (taken by each file the writer opens).
   WriteBehind behind;
+  WriteBehindTuning behind_tuning;
 };
 
 extern OutputFile output_file;

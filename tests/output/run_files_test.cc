@@ -176,12 +176,11 @@ TEST_F(RunFilesTest, OnlyTheRunRenamedIntoPlaceIsHandedBackAndItKeepsEveryByte) 
   sort_job.input_path = "in.txt";
   sort_job.output_path = dir.file("out.txt");
   sort_job.remaining_bytes = 0;
-  const int64_t saved_window = write_behind_window;
-  const int64_t saved_rate = write_behind_fast_rate;
+  const WriteBehindTuning saved_tuning = output_file.behind_tuning;
   // Small windows, every write counted as slow: the file is handed back
   // while it is written, through the real calls.
-  write_behind_window = 64 << 10;
-  write_behind_fast_rate = INT64_MAX;
+  output_file.behind_tuning.window = 64 << 10;
+  output_file.behind_tuning.fast_rate = INT64_MAX;
   std::vector<std::string> lines;
   std::string expected;
   for (int i = 0; i < 40000; ++i) {
@@ -215,8 +214,7 @@ TEST_F(RunFilesTest, OnlyTheRunRenamedIntoPlaceIsHandedBackAndItKeepsEveryByte) 
     EXPECT_EQ(write_run_narrow(40000, c.run), 0);
     EXPECT_FALSE(output_file.behind.allowed) << c.what;
   }
-  write_behind_window = saved_window;
-  write_behind_fast_rate = saved_rate;
+  output_file.behind_tuning = saved_tuning;
   EXPECT_EQ(sort_job.failed, 0);
 }
 
