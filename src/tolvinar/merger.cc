@@ -7,13 +7,9 @@
 #include "tolvinar/merger.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "console/console.h"
@@ -22,6 +18,7 @@
 #include "tolvinar/tolvinar_messages.h"
 #include "options/sort_job.h"
 #include "platform/platform.h"
+#include "platform/worker.h"
 #include "output/block_writer.h"
 #include "order/compare.h"
 #include "text/ascii.h"
@@ -63,7 +60,7 @@ const char kNarrowLineEnd[2] = {'\r', '\n'};
 const char kWideLineEnd[4] = {'\r', '\0', '\n', '\0'};
 const char kMark[2] = {'\xFF', '\xFE'};
 
-struct ReadingThread;
+struct ReadAhead;
 
 struct RunReader {
   std::string path;
@@ -87,10 +84,10 @@ struct RunReader {
   // a buffer of its own (kHeadRoom bytes in) while the merge works
   // through this one; null while the run reads for itself.
   std::unique_ptr<char[]> ahead;
-  ReadingThread* reading = nullptr;
-  // Guarded by the reading thread's lock: the read is done, with got
-  // bytes (0 at the end, -1 on an error).
-  bool ahead_done = false;
+  ReadAhead* reading = nullptr;
+  // The reading thread's task for that piece, and what it got: bytes, 0
+  // at the end, -1 on an error (valid once the task is taken).
+  uint64_t ahead_task = 0;
   int64_t ahead_got = 0;
   // Narrow runs read ahead: where the line feeds of the piece lie (from
   // its start), found by the reading thread; the current piece's are in
@@ -102,13 +99,8 @@ struct RunReader {
 };
 
 // Reads the pieces asked for, one run at a time, in the order asked.
-struct ReadingThread {
-  std::thread thread;
-  std::mutex lock;
-  std::condition_variable wake;  // a request, or the end
-  std::condition_variable done;  // a piece delivered
-  std::vector<RunReader*> requests;
-  bool quit = false;
+struct ReadAhead {
+  Worker worker;
   bool index_feeds = false;  // narrow runs: line feeds found as well
 };
 
@@ -181,69 +173,37 @@ int64_t read_run(RunReader* r, char* dest, int64_t n) {
   return got;
 }
 
-void read_ahead_loop(ReadingThread* t) {
-  std::unique_lock<std::mutex> hold(t->lock);
-  for (;;) {
-    t->wake.wait(hold, [t] { return !t->requests.empty() || t->quit; });
-    if (t->requests.empty()) return;
-    RunReader* r = t->requests.front();
-    t->requests.erase(t->requests.begin());
-    hold.unlock();
-    const int64_t got = read_run(r, r->ahead.get() + kHeadRoom,
-                                 static_cast<int64_t>(r->capacity));
-    if (t->index_feeds) {
-      // The merge then only looks them up.
-      const char* piece = r->ahead.get() + kHeadRoom;
-      r->ahead_feeds.clear();
-      for (int64_t at = 0; at < got;) {
-        const void* hit = memchr(piece + at, '\n', static_cast<size_t>(got - at));
-        if (hit == nullptr) break;
-        const int64_t p = static_cast<const char*>(hit) - piece;
-        r->ahead_feeds.push_back(static_cast<uint32_t>(p));
-        at = p + 1;
-      }
+// The reading thread's task: the run's next piece, into its buffer
+// ahead, with its line feeds found where asked, so that the merge then
+// only looks them up.
+void read_piece(const ReadAhead* t, RunReader* r) {
+  const int64_t got = read_run(r, r->ahead.get() + kHeadRoom,
+                               static_cast<int64_t>(r->capacity));
+  if (t->index_feeds) {
+    const char* piece = r->ahead.get() + kHeadRoom;
+    r->ahead_feeds.clear();
+    for (int64_t at = 0; at < got;) {
+      const void* hit = memchr(piece + at, '\n', static_cast<size_t>(got - at));
+      if (hit == nullptr) break;
+      const int64_t p = static_cast<const char*>(hit) - piece;
+      r->ahead_feeds.push_back(static_cast<uint32_t>(p));
+      at = p + 1;
     }
-    hold.lock();
-    r->ahead_got = got;
-    r->ahead_done = true;
-    t->done.notify_all();
   }
+  // Seen by the merge once the task is taken (the worker's lock orders it).
+  r->ahead_got = got;
 }
 
-bool start_reading_thread(ReadingThread* t) {
-  try {
-    t->thread = std::thread(read_ahead_loop, t);
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
-}
-
-// Waits for the reads on their way, so that no buffer or file is taken
-// from under the thread, and ends it.
-void stop_reading_thread(ReadingThread* t) {
-  if (!t->thread.joinable()) return;
-  {
-    std::lock_guard<std::mutex> hold(t->lock);
-    t->quit = true;
-  }
-  t->wake.notify_all();
-  t->thread.join();
-}
-
-void ask_ahead(ReadingThread* t, RunReader* r) {
-  {
-    std::lock_guard<std::mutex> hold(t->lock);
-    r->ahead_done = false;
-    t->requests.push_back(r);
-  }
-  t->wake.notify_all();
+void ask_ahead(ReadAhead* t, RunReader* r) {
+  r->ahead_task = t->worker.post([t, r] {
+    read_piece(t, r);
+    return true;
+  });
 }
 
 // The piece read ahead: -1 on an error, 0 at the end, else its bytes.
-int64_t take_ahead(ReadingThread* t, RunReader* r) {
-  std::unique_lock<std::mutex> hold(t->lock);
-  t->done.wait(hold, [r] { return r->ahead_done; });
+int64_t take_ahead(ReadAhead* t, RunReader* r) {
+  t->worker.wait_for(r->ahead_task);
   return r->ahead_got;
 }
 
@@ -288,7 +248,7 @@ bool fill(RunReader* r) {
 // in front of the new piece, the buffers change places, and the piece
 // after is asked for. A run whose unread end does not fit in front, or
 // whose reading could not go on ahead, reads for itself from then on.
-bool fill_ahead(ReadingThread* t, RunReader* r) {
+bool fill_ahead(ReadAhead* t, RunReader* r) {
   const size_t keep = r->end - r->begin;
   const int64_t got = take_ahead(t, r);
   if (got < 0) {
@@ -631,9 +591,9 @@ bool merge_entries(const std::vector<Entry>& entries, size_t first,
     ok = open_reader(&runs[i], e.path, capacity, room,
                      e.intermediate || mode.spent_runs, mode);
   }
-  ReadingThread reading;
+  ReadAhead reading;
   reading.index_feeds = !mode.wide;
-  if (ok && read_ahead && start_reading_thread(&reading)) {
+  if (ok && read_ahead && reading.worker.start()) {
     for (RunReader& r : runs) {
       // A run whose buffer grew for a long line reads for itself.
       if (r.at_eof || r.capacity != capacity) continue;
@@ -651,7 +611,9 @@ bool merge_entries(const std::vector<Entry>& entries, size_t first,
   } else {
     ok = false;
   }
-  stop_reading_thread(&reading);
+  // The reads on their way end first, so that no buffer or file is taken
+  // from under the thread.
+  reading.worker.stop();
   for (RunReader& r : runs) close_reader(&r);
   return ok;
 }
