@@ -22,7 +22,7 @@ declare -A ORDER=(
   [order]="words sort_tuning compare_rules line_table key_compare compare table_slots quicksort string_sort sort_lines"
   [output]="md5 write_behind block_writer output_file job_folder stdout_copy run_files"
   [input]="run_state memory_plan run_builder"
-  [tolvinar]="tolvinar_messages merge_rules run_reader merger tolvinar tolvinar_main"
+  [tolvinar]="tolvinar_messages merge_mode run_reader output_sink merge_group merger tolvinar tolvinar_main"
   [handoff]="launch hand_off"
   [driver]="driver quarnel_main"
 )

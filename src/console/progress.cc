@@ -2,15 +2,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "console/console_text.h"
 #include "platform/platform.h"
+#include "platform/worker.h"
 
 namespace quarnel {
 
@@ -27,11 +26,8 @@ constexpr int kDefaultColumns = 80;
 constexpr const char* kClear = "\r\033[K";
 
 struct Progress {
-  std::mutex lock;  // guards everything below but done, and stderr
-  std::condition_variable wake;
-  std::thread thread;
+  std::mutex lock;  // guards everything below but done and redraw, and stderr
   bool running = false;
-  bool stopping = false;
   bool shown = false;      // a status line stands on the terminal
   bool line_open = false;  // a message has not ended its line yet
   Clock::time_point start;
@@ -41,6 +37,9 @@ struct Progress {
   int32_t count = 0;
   int64_t total = 0;
   std::atomic<int64_t> done{0};
+  // Draws the line until it is stopped. Last, so that it ends before the
+  // lock it takes goes.
+  Worker redraw;
 };
 
 Progress progress;
@@ -86,15 +85,13 @@ void draw() {
   put("\r" + console_text(progress_text(view, columns - 1).c_str()) + "\033[K");
 }
 
-void redraw_until_stopped() {
-  std::unique_lock<std::mutex> hold(progress.lock);
+bool redraw_until_stopped() {
   const auto delay = std::chrono::duration<double>(progress.delay);
-  for (;;) {
+  do {
+    std::lock_guard<std::mutex> hold(progress.lock);
     if (!progress.line_open && Clock::now() - progress.start >= delay) draw();
-    if (progress.wake.wait_for(hold, kRedrawInterval, [] { return progress.stopping; })) {
-      break;
-    }
-  }
+  } while (!progress.redraw.wait_for_stop(kRedrawInterval));
+  return true;
 }
 
 // Megabytes of 1,000,000 bytes, rounded, with thousands separators; one
@@ -192,10 +189,11 @@ void progress_start(int64_t total, ProgressPhase phase, int32_t number,
   progress.count = count;
   progress.total = total;
   progress.done.store(0, std::memory_order_relaxed);
-  progress.stopping = false;
   progress.shown = false;
+  // Without a thread to draw it, there is no line.
+  if (!progress.redraw.start()) return;
   progress.running = true;
-  progress.thread = std::thread(redraw_until_stopped);
+  progress.redraw.post(redraw_until_stopped);
 }
 
 bool progress_active() { return progress.running; }
@@ -214,12 +212,7 @@ void progress_add(int64_t bytes) {
 
 void progress_stop() {
   if (!progress.running) return;
-  {
-    std::lock_guard<std::mutex> hold(progress.lock);
-    progress.stopping = true;
-  }
-  progress.wake.notify_all();
-  progress.thread.join();
+  progress.redraw.stop();
   std::lock_guard<std::mutex> hold(progress.lock);
   clear_line();
   progress.running = false;

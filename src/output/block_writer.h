@@ -6,31 +6,29 @@
 #ifndef QUARNEL_OUTPUT_BLOCK_WRITER_H_
 #define QUARNEL_OUTPUT_BLOCK_WRITER_H_
 
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
-#include <thread>
+
+#include "platform/worker.h"
 
 namespace quarnel {
 
 struct BlockWriter {
   // Writes size bytes of data for context; false when they could not be.
   using Write = bool (*)(void* context, const char* data, size_t size);
-  std::mutex lock;
-  std::condition_variable wake;
-  std::thread thread;
-  bool running = false;
-  bool quit = false;
+  Worker worker;
   Write write = nullptr;
   void* context = nullptr;
-  const char* data = nullptr;  // the block handed over; null once written
+  // The block handed over. It lies here rather than in the task, so that
+  // the task holds one pointer and handing a block over allocates nothing.
+  const char* data = nullptr;
   size_t size = 0;
-  bool failed = false;  // a block could not be written; told once
 };
 
 // Starts the thread unless it runs; false when no thread can be had (the
 // owner then writes in place).
 bool start_block_writer(BlockWriter* w, BlockWriter::Write write, void* context);
+// Whether the thread runs.
+inline bool block_writer_running(const BlockWriter& w) { return w.worker.running(); }
 // Hands a block over; the one before must have been waited for.
 void hand_block(BlockWriter* w, const char* data, size_t size);
 // Waits until the block handed over is written; false (once) when a block

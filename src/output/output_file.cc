@@ -190,7 +190,7 @@ OutputFile* open_output_file(OutputFile* f, const char* path) {
     return nullptr;
   }
   f->descriptor = fd;
-  begin_write_behind(&f->behind, false);
+  begin_write_behind(&f->behind, false, f->behind_tuning);
   if (f->buffer != nullptr) return f;
 
   // Pages of the buffer that are never touched cost no memory, so the

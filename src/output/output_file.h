@@ -36,7 +36,8 @@ struct OutputFile {
   bool whole = false;
   // That piece is on its way: the file is still open, the buffer in use.
   bool close_pending = false;
-  // Whether the file's written pages go back to the system as it grows.
+  // Whether the file's written pages go back to the system as it grows,
+  // and how (taken by each file the writer opens).
   WriteBehind behind;
   // While set, the next write_buffered opens its path first.
   bool needs_open = true;
@@ -47,6 +48,7 @@ struct OutputFile {
   // a file's first full piece to the file's close, so that none is left
   // behind (nor copied into a forked child) between files.
   std::unique_ptr<BlockWriter> writer;
+  WriteBehindTuning behind_tuning;
 };
 
 // Opens path for writing, created or truncated, with a new buffer (a file

@@ -2,21 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "platform/platform.h"
+#include "platform/worker.h"
 
 namespace quarnel {
-
-int64_t write_behind_window = int64_t{32} << 20;
-int64_t write_behind_fast_rate = int64_t{2000} << 20;
-std::chrono::nanoseconds write_behind_patience = std::chrono::milliseconds(200);
-int32_t write_behind_most_waiting = 4;
 
 namespace {
 
@@ -32,92 +23,70 @@ struct Step {
 
 // The steps are taken on a thread of their own, in the order asked: they
 // cost the writing thread a third of its time, and it never waits for
-// them. One file is written at a time, so one record serves; it is never
+// them. One file is written at a time, so one record serves. It is never
 // freed, so that a process that ends with a file open does not stop on a
-// thread it still owns.
+// thread it still owns: a worker of static duration would be stopped by
+// its destructor at exit, which waits for every step still queued.
 struct HandBack {
-  std::mutex lock;
-  std::condition_variable wake;
-  std::thread thread;
-  bool running = false;
-  bool quit = false;
-  std::deque<Step> steps;
-  // A step took longer than the patience, or steps piled up: no more
-  // are taken for the file.
+  Worker worker;
+  // A step took longer than the patience, or steps piled up: no more are
+  // taken for the file.
   std::atomic<bool> too_slow{false};
 };
 
 HandBack* hand_back = nullptr;
 
-bool take_step(const Step& s) {
+bool take_step(const Step& s, std::chrono::nanoseconds patience) {
   const auto start = std::chrono::steady_clock::now();
   platform::start_disk_write(s.fd, s.send_from, s.send_to - s.send_from);
   if (s.drop_to > s.drop_from) {
     platform::drop_written_pages(s.fd, s.drop_from, s.drop_to - s.drop_from);
   }
-  return std::chrono::steady_clock::now() - start <= write_behind_patience;
+  return std::chrono::steady_clock::now() - start <= patience;
 }
 
-void take_steps(HandBack* h) {
-  std::unique_lock<std::mutex> hold(h->lock);
-  for (;;) {
-    h->wake.wait(hold, [h] { return !h->steps.empty() || h->quit; });
-    if (h->steps.empty()) return;
-    const Step s = h->steps.front();
-    h->steps.pop_front();
-    hold.unlock();
-    const bool in_time = take_step(s);
-    hold.lock();
-    if (!in_time) {
-      h->too_slow = true;
-      h->steps.clear();
-    }
-  }
+// Gives the file up: the steps waiting are dropped, and one asked for
+// meanwhile is not taken either.
+void give_up(HandBack* h) {
+  h->too_slow = true;
+  h->worker.drop_waiting();
 }
 
 // Hands the step to the thread, started on first use; false when no
 // thread can be had.
-bool ask_for_step(const Step& s) {
+bool ask_for_step(const Step& s, const WriteBehindTuning& tuning) {
   if (hand_back == nullptr) hand_back = new (std::nothrow) HandBack;
   HandBack* h = hand_back;
-  if (h == nullptr) return false;
-  if (!h->running) {
-    h->quit = false;
-    try {
-      h->thread = std::thread(take_steps, h);
-    } catch (const std::system_error&) {
-      return false;
-    }
-    h->running = true;
+  if (h == nullptr || !h->worker.start()) return false;
+  if (h->too_slow) {
+    // Given up since the caller looked.
+  } else if (h->worker.waiting() >= static_cast<size_t>(tuning.most_waiting)) {
+    give_up(h);
+  } else {
+    const std::chrono::nanoseconds patience = tuning.patience;
+    h->worker.post([h, s, patience] {
+      if (!h->too_slow && !take_step(s, patience)) give_up(h);
+      return true;
+    });
   }
-  {
-    std::lock_guard<std::mutex> hold(h->lock);
-    if (h->too_slow) {
-      // Given up since the caller looked.
-    } else if (h->steps.size() >= static_cast<size_t>(write_behind_most_waiting)) {
-      h->too_slow = true;
-      h->steps.clear();
-    } else {
-      h->steps.push_back(s);
-    }
-  }
-  h->wake.notify_all();
   return true;
 }
 
 }  // namespace
 
-void begin_write_behind(WriteBehind* w, bool allowed) {
+void begin_write_behind(WriteBehind* w, bool allowed, const WriteBehindTuning& tuning) {
   *w = WriteBehind();
   w->allowed = allowed;
+  w->tuning = tuning;
   if (hand_back != nullptr) hand_back->too_slow = false;
 }
 
 void note_written(WriteBehind* w, int fd, int64_t n, std::chrono::nanoseconds spent) {
+  const WriteBehindTuning& tuning = w->tuning;
   w->written += n;
   w->spent += spent;
   const int64_t window = w->written - w->sent;
-  if (!w->allowed || window < write_behind_window) return;
+  if (!w->allowed || window < tuning.window) return;
   if (hand_back != nullptr && hand_back->too_slow) {
     w->allowed = false;
     return;
@@ -125,7 +94,7 @@ void note_written(WriteBehind* w, int fd, int64_t n, std::chrono::nanoseconds sp
   // Once slow, the file stays handed back: the pages it gets back then
   // make its own writes fast again.
   const double seconds = std::chrono::duration<double>(w->spent).count();
-  if (static_cast<double>(window) < seconds * static_cast<double>(write_behind_fast_rate)) {
+  if (static_cast<double>(window) < seconds * static_cast<double>(tuning.fast_rate)) {
     w->engaged = true;
   }
   w->spent = std::chrono::nanoseconds(0);
@@ -138,21 +107,13 @@ void note_written(WriteBehind* w, int fd, int64_t n, std::chrono::nanoseconds sp
   // first time.
   Step s{fd, w->sent, w->written, 0, 0};
   w->sent = w->written;
-  s.drop_to = w->sent - 2 * write_behind_window;
-  s.drop_from = std::max<int64_t>(0, s.drop_to - 2 * write_behind_window);
-  if (!ask_for_step(s) && !take_step(s)) w->allowed = false;
+  s.drop_to = w->sent - 2 * tuning.window;
+  s.drop_from = std::max<int64_t>(0, s.drop_to - 2 * tuning.window);
+  if (!ask_for_step(s, tuning) && !take_step(s, tuning.patience)) w->allowed = false;
 }
 
 void end_write_behind() {
-  HandBack* h = hand_back;
-  if (h == nullptr || !h->running) return;
-  {
-    std::lock_guard<std::mutex> hold(h->lock);
-    h->quit = true;
-  }
-  h->wake.notify_all();
-  h->thread.join();
-  h->running = false;
+  if (hand_back != nullptr) hand_back->worker.stop();
 }
 
 }  // namespace quarnel

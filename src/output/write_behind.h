@@ -16,30 +16,36 @@
 
 namespace quarnel {
 
+// How a file is handed back: the defaults serve every file the programs
+// write; a test gives its own file small windows.
+struct WriteBehindTuning {
+  // The bytes looked at, and sent on to the disk, at a time.
+  int64_t window = int64_t{32} << 20;
+  // Writes at this rate (bytes a second) or faster find pages cheaply: the
+  // file stays with the system as any other.
+  int64_t fast_rate = int64_t{2000} << 20;
+  // A hand-back step that takes longer than this, or steps piling up
+  // behind one another, mean a disk that cannot keep up: the file is left
+  // to the system from then on, so that a slow disk never holds up the
+  // file's close for long. (The steps run beside the writes, which never
+  // wait for them.)
+  std::chrono::nanoseconds patience = std::chrono::milliseconds(200);
+  // As many steps as this waiting to be taken: piling up.
+  int32_t most_waiting = 4;
+};
+
 struct WriteBehind {
   bool allowed = false;  // the file may be handed back
   bool engaged = false;  // its writes were slow: it is being handed back
   int64_t written = 0;   // bytes written to the file so far
   int64_t sent = 0;      // of which windows have been looked at
   std::chrono::nanoseconds spent{0};  // in the writes of the open window
+  WriteBehindTuning tuning;
 };
-
-// The bytes looked at, and sent on to the disk, at a time.
-extern int64_t write_behind_window;
-// Writes at this rate (bytes a second) or faster find pages cheaply: the
-// file stays with the system as any other.
-extern int64_t write_behind_fast_rate;
-// A hand-back step that takes longer than this, or steps piling up behind
-// one another, mean a disk that cannot keep up: the file is left to the
-// system from then on, so that a slow disk never holds up the file's close
-// for long. (The steps run beside the writes, which never wait for them.)
-extern std::chrono::nanoseconds write_behind_patience;
-// As many steps as this waiting to be taken: piling up.
-extern int32_t write_behind_most_waiting;
 
 // Starts counting a newly opened file's bytes; allowed says whether it
 // may be handed back.
-void begin_write_behind(WriteBehind* w, bool allowed);
+void begin_write_behind(WriteBehind* w, bool allowed, const WriteBehindTuning& tuning);
 // After n more bytes were written to the file fd, which took spent. The
 // steps this asks for are taken on a thread of their own, in order.
 void note_written(WriteBehind* w, int fd, int64_t n, std::chrono::nanoseconds spent);

@@ -24,6 +24,8 @@ void Worker::loop() {
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
     busy_ = true;
+    // The queue holds the numbers after the one taken, in order.
+    current_ = posted_ - tasks_.size();
     hold.unlock();
     const bool ok = task();
     hold.lock();
@@ -33,16 +35,20 @@ void Worker::loop() {
   }
 }
 
-void Worker::post(Task task) {
+uint64_t Worker::post(Task task) {
   if (!running_) {
     if (!task()) failed_ = true;
-    return;
+    std::lock_guard<std::mutex> hold(lock_);
+    return ++posted_;
   }
+  uint64_t number;
   {
     std::lock_guard<std::mutex> hold(lock_);
     tasks_.push_back(std::move(task));
+    number = ++posted_;
   }
   wake_.notify_all();
+  return number;
 }
 
 size_t Worker::waiting() {
@@ -56,6 +62,16 @@ void Worker::drop_waiting() {
   wake_.notify_all();
 }
 
+void Worker::wait_for(uint64_t number) {
+  std::unique_lock<std::mutex> hold(lock_);
+  // Tasks are taken in the order of their numbers, and the queue holds
+  // the last ones posted.
+  wake_.wait(hold, [this, number] {
+    return (!busy_ || current_ > number) &&
+           (tasks_.empty() || posted_ - tasks_.size() >= number);
+  });
+}
+
 bool Worker::wait() {
   std::unique_lock<std::mutex> hold(lock_);
   wake_.wait(hold, [this] { return tasks_.empty() && !busy_; });
@@ -65,8 +81,9 @@ bool Worker::wait() {
 }
 
 bool Worker::stop() {
-  const bool ok = wait();
   if (running_) {
+    // The thread takes what is queued before it sees quit_; a task that
+    // goes on until it is stopped sees it in wait_for_stop.
     {
       std::lock_guard<std::mutex> hold(lock_);
       quit_ = true;
@@ -75,7 +92,12 @@ bool Worker::stop() {
     thread_.join();
     running_ = false;
   }
-  return ok;
+  return wait();
+}
+
+bool Worker::wait_for_stop(std::chrono::nanoseconds at_most) {
+  std::unique_lock<std::mutex> hold(lock_);
+  return wake_.wait_for(hold, at_most, [this] { return quit_; });
 }
 
 }  // namespace quarnel

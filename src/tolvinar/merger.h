@@ -1,8 +1,8 @@
 // The merge program's engine: merges sorted runs (CR LF line ends, wide
-// runs as UTF-16LE) into one output by the comparison rules it is given,
-// a line of a lower-numbered run first among equal lines. More
-// runs than may be open at once are merged in passes through intermediate
-// files in the runs' folder.
+// runs as UTF-16LE) into one output by the comparison rules it is given
+// (the same CompareRules Quarnel sorts by), a line of a lower-numbered run
+// first among equal lines. More runs than may be open at once are merged
+// in passes through intermediate files in the runs' folder.
 #ifndef QUARNEL_TOLVINAR_MERGER_H_
 #define QUARNEL_TOLVINAR_MERGER_H_
 
@@ -10,23 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "options/sort_job.h"
+#include "order/compare_rules.h"
 
 namespace quarnel {
 
-// How the runs are read and compared.
-struct MergeRules {
-  bool wide = false;    // UTF-16LE runs and output
-  bool marked = false;  // wide runs and the output begin with FF FE
-  // /I: whole narrow lines and narrow character keys read 'A'..'Z' as
-  // 'a'..'z'; wide text is never folded.
-  bool ignore_case = false;
-  // Key mode: the lines compare by these, in order; else as whole lines.
-  bool key_mode = false;
-  std::vector<SortCondition> conditions;
-};
-
 struct MergeSettings {
+  // Wide runs begin with FF FE, and so does the output.
+  bool marked = false;
   // The output path; ignored when to_stdout is set. A file output is
   // written beside its path and renamed into place only when complete.
   std::string output;
@@ -56,7 +46,7 @@ inline constexpr int kMergeIoFailure = 2;
 
 // kMergeOk, or kMergeIoFailure after a reported failure; no output file is
 // touched then and no intermediate file is left.
-int merge_runs(const std::vector<std::string>& runs, const MergeRules& rules,
+int merge_runs(const std::vector<std::string>& runs, const CompareRules& rules,
                const MergeSettings& settings);
 
 // How many runs may be merged at once under the open-file limit.

@@ -41,7 +41,7 @@ bool read_whole_file(const std::string& path, std::string* contents) {
 }
 
 // The key text goes through the same compiler as Quarnel's, silently.
-int compile_key_text(std::string key_text, bool wide, MergeRules* rules) {
+int compile_key_text(std::string key_text, bool wide, CompareRules* rules) {
   if (key_text.size() >= static_cast<size_t>(kTextBufferSize)) {
     report_error(tolvinar_msg::kBadArgument, key_text.c_str());
     return -1;
@@ -109,10 +109,10 @@ int run_tolvinar(int argc, char** argv) {
     return kMergeBadArguments;
   }
 
-  MergeRules rules;
+  CompareRules rules;
   rules.wide = narrow_wide || marked_wide;
-  rules.marked = marked_wide;
   rules.ignore_case = ignore_case;
+  settings.marked = marked_wide;
   if (have_key && compile_key_text(key_text, rules.wide, &rules) != 0) {
     return kMergeBadArguments;
   }

@@ -183,13 +183,11 @@ TEST_F(RunFilesTest, OnlyTheRunRenamedIntoPlaceIsHandedBackAndItKeepsEveryByte) 
   job_.work_dir = with_trailing_separator(dir.path());
   job_.input_path = "in.txt";
   job_.output_path = dir.file("out.txt");
-  more_input_ = 0 > 0;
-  const int64_t saved_window = write_behind_window;
-  const int64_t saved_rate = write_behind_fast_rate;
+  more_input_ = false;
   // Small windows, every write counted as slow: the file is handed back
   // while it is written, through the real calls.
-  write_behind_window = 64 << 10;
-  write_behind_fast_rate = INT64_MAX;
+  file_.behind_tuning.window = 64 << 10;
+  file_.behind_tuning.fast_rate = INT64_MAX;
   std::vector<std::string> lines;
   std::string expected;
   for (int i = 0; i < 40000; ++i) {
@@ -223,8 +221,6 @@ TEST_F(RunFilesTest, OnlyTheRunRenamedIntoPlaceIsHandedBackAndItKeepsEveryByte) 
     write_narrow(40000, c.run);
     EXPECT_FALSE(file_.behind.allowed) << c.what;
   }
-  write_behind_window = saved_window;
-  write_behind_fast_rate = saved_rate;
   EXPECT_EQ(file_.failed, false);
 }
 

@@ -44,32 +44,27 @@ std::vector<bool> windows_cached(const std::string& path) {
   return cached;
 }
 
+// Small windows; every step the windows ask for may wait its turn, and a
+// busy machine does not make one count as slow.
+WriteBehindTuning small_windows() {
+  WriteBehindTuning tuning;
+  tuning.window = kWindow;
+  tuning.most_waiting = kWindows;
+  tuning.patience = std::chrono::seconds(10);
+  return tuning;
+}
+
 class WriteBehindTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_window_ = write_behind_window;
-    saved_patience_ = write_behind_patience;
-    saved_most_waiting_ = write_behind_most_waiting;
-    write_behind_window = kWindow;
-    // Every step the windows ask for may wait its turn, and a busy
-    // machine does not make one count as slow.
-    write_behind_most_waiting = kWindows;
-    write_behind_patience = std::chrono::seconds(10);
-  }
-  void TearDown() override {
-    write_behind_window = saved_window_;
-    write_behind_patience = saved_patience_;
-    write_behind_most_waiting = saved_most_waiting_;
-  }
-
   // Writes the file and puts it on the disk, so that whatever is let go
   // can be; then counts its windows one after the other, as fast as they
   // come, with the time each window's writes are said to have taken, so
   // that the hand-back steps queue up. The bytes written.
   std::string write_file(const std::string& path, bool allowed,
-                         const std::vector<std::chrono::nanoseconds>& spent) {
+                         const std::vector<std::chrono::nanoseconds>& spent,
+                         const WriteBehindTuning& tuning = small_windows()) {
     WriteBehind w;
-    begin_write_behind(&w, allowed);
+    begin_write_behind(&w, allowed, tuning);
     int fd = platform::open_write(path, true, true);
     EXPECT_GE(fd, 0);
     std::string all;
@@ -97,11 +92,6 @@ class WriteBehindTest : public ::testing::Test {
     std::vector<bool> cached = windows_cached(probe);
     return !cached.empty() && !cached[0];
   }
-
- private:
-  int64_t saved_window_ = 0;
-  std::chrono::nanoseconds saved_patience_{0};
-  int32_t saved_most_waiting_ = 0;
 };
 
 TEST_F(WriteBehindTest, SlowWritesHandBackAllButTheLastWindowsAndKeepEveryByte) {
@@ -144,10 +134,12 @@ TEST_F(WriteBehindTest, FastWritesAFileNotAllowedOrASlowDiskKeepThePages) {
       {"steps piling up", true, kSlow, std::chrono::seconds(10), 0},
   };
   for (const Case& c : cases) {
-    write_behind_patience = c.patience;
-    write_behind_most_waiting = c.most_waiting;
+    WriteBehindTuning tuning = small_windows();
+    tuning.patience = c.patience;
+    tuning.most_waiting = c.most_waiting;
     const std::string path = dir.file("out");
-    write_file(path, c.allowed, std::vector<std::chrono::nanoseconds>(kWindows, c.spent));
+    write_file(path, c.allowed, std::vector<std::chrono::nanoseconds>(kWindows, c.spent),
+               tuning);
     EXPECT_EQ(windows_cached(path), std::vector<bool>(kWindows, true)) << c.what;
   }
 }

@@ -25,28 +25,21 @@ using testing::write_file;
 
 using Lines = std::vector<std::string>;
 
-// The rules the merges of a test run by, set by each test.
-MergeRules rules;
+// The rules the merges of a test run by, and whether wide runs are
+// marked, set by each test.
+CompareRules rules;
+bool marked = false;
 
 void set_narrow(bool ignore_case) {
-  rules = MergeRules();
+  rules = CompareRules();
   rules.ignore_case = ignore_case;
-}
-
-// The same rules as the comparers take them.
-CompareRules compare_rules() {
-  CompareRules c;
-  c.wide = rules.wide;
-  c.ignore_case = rules.ignore_case;
-  c.key_mode = rules.key_mode;
-  c.conditions = rules.conditions;
-  return c;
+  marked = false;
 }
 
 void set_wide(bool mark) {
   set_narrow(false);
   rules.wide = true;
-  rules.marked = mark;
+  marked = mark;
 }
 
 // Narrow lines joined with CR LF, as a run file holds them.
@@ -79,7 +72,7 @@ Lines expected_narrow(const std::vector<Lines>& runs) {
   for (const Lines& r : runs) all.insert(all.end(), r.begin(), r.end());
   std::stable_sort(all.begin(), all.end(),
                    [](const std::string& a, const std::string& b) {
-                     return compare_narrow(compare_rules(), a.c_str(), static_cast<int32_t>(a.size()),
+                     return compare_narrow(rules, a.c_str(), static_cast<int32_t>(a.size()),
                                            b.c_str(), static_cast<int32_t>(b.size())) < 0;
                    });
   return all;
@@ -89,7 +82,7 @@ Lines expected_narrow(const std::vector<Lines>& runs) {
 void sort_run(Lines* run) {
   std::stable_sort(run->begin(), run->end(),
                    [](const std::string& a, const std::string& b) {
-                     return compare_narrow(compare_rules(), a.c_str(), static_cast<int32_t>(a.size()),
+                     return compare_narrow(rules, a.c_str(), static_cast<int32_t>(a.size()),
                                            b.c_str(), static_cast<int32_t>(b.size())) < 0;
                    });
 }
@@ -125,6 +118,7 @@ std::vector<Lines> random_runs(int count, int lines_each, unsigned seed) {
 int merge_into_file(const std::vector<std::string>& paths,
                     const std::string& output, int32_t fan_in = 0) {
   MergeSettings settings;
+  settings.marked = marked;
   settings.output = output;
   settings.fan_in = fan_in;
   return merge_runs(paths, rules, settings);
@@ -201,6 +195,7 @@ TEST(MergeRuns, LinesLongerThanTheReadBufferGrowIt) {
   std::vector<std::string> paths =
       write_runs(dir, {narrow_file({long_a, "c"}), narrow_file({long_b})});
   MergeSettings settings;
+  settings.marked = marked;
   settings.output = dir.file("out");
   settings.read_budget = 1;  // the smallest buffers
   ASSERT_EQ(merge_runs(paths, rules, settings), kMergeOk);
@@ -288,7 +283,7 @@ TEST(MergeRuns, LinesAgreeingAroundTheirFirstSixteenCharacters) {
   TempDir dir;
   set_wide(false);
   auto less = [](const std::u16string& a, const std::u16string& b) {
-    return compare_wide(compare_rules(), reinterpret_cast<const uint16_t*>(a.c_str()),
+    return compare_wide(rules, reinterpret_cast<const uint16_t*>(a.c_str()),
                         static_cast<int32_t>(a.size()),
                         reinterpret_cast<const uint16_t*>(b.c_str()),
                         static_cast<int32_t>(b.size())) < 0;
