@@ -90,7 +90,10 @@ bool may_write(const std::string& path);
 // (SIGINT, SIGTERM, SIGHUP, SIGPIPE; Windows: the console's Ctrl-C, Break
 // and close events) first ends and waits for the child that run_process
 // is running, then removes the folder with its files, then ends the
-// process as the signal would have. At most two such folders at a time.
+// process as the signal would have. At most two such folders at a time:
+// they and the running child are kept in process-wide slots of this
+// module, the only state of the programs that is not passed down, because
+// the signal (console) handler must reach them.
 std::string make_locked_folder(const std::string& prefix);
 // Removes the folder with its files and lets go of its lock; 0, or -1 when
 // anything stayed.
