@@ -11,7 +11,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -93,21 +92,10 @@ TerminalRun run_on_terminal(std::vector<std::string> argv,
   return run;
 }
 
-// Lines in no order, enough for several runs under /M 1.
-std::string unsorted_lines(size_t bytes) {
-  std::string text;
-  uint32_t x = 977;
-  while (text.size() < bytes) {
-    x = x * 1103515245u + 12345u;
-    text += "R" + std::to_string(x % 999983) + " status " + std::to_string(x >> 19) + "\n";
-  }
-  return text;
-}
-
 class ProgressEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    write_file(dir_.file("in.txt"), unsorted_lines(6 << 20));
+    write_file(dir_.file("in.txt"), joined(random_lines(6 << 20, 2), "\n"));
     env_ = {"LC_ALL=C", "QUARNEL_PROGRESS_DELAY=0", "TMP=" + dir_.path()};
   }
   TempDir dir_;

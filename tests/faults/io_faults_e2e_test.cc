@@ -16,7 +16,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -45,19 +44,10 @@ struct Job {
 
 // About bytes of random lines (narrow text, or UTF-16LE with a mark).
 std::string input_text(size_t bytes, bool wide) {
-  std::mt19937 rng(7);
+  const std::vector<std::string> lines = random_lines(wide ? bytes / 2 : bytes, 7);
+  if (!wide) return joined(lines, "\r\n");
   std::vector<std::u16string> wide_lines;
-  std::string narrow;
-  size_t total = 0;
-  while (total < bytes) {
-    std::string line;
-    size_t len = 4 + rng() % 30;
-    for (size_t i = 0; i < len; ++i) line += static_cast<char>('a' + rng() % 26);
-    total += (line.size() + 2) * (wide ? 2 : 1);
-    narrow += line + "\r\n";
-    wide_lines.emplace_back(line.begin(), line.end());
-  }
-  if (!wide) return narrow;
+  for (const std::string& line : lines) wide_lines.emplace_back(line.begin(), line.end());
   return "\xFF\xFE" + utf16le_lines(wide_lines, u"\r\n");
 }
 

@@ -27,17 +27,6 @@ namespace {
 
 const std::string kOldOutput = "old output\r\n";
 
-std::string input_text(size_t bytes) {
-  std::mt19937 rng(11);
-  std::string text;
-  while (text.size() < bytes) {
-    size_t len = 4 + rng() % 40;
-    for (size_t i = 0; i < len; ++i) text += static_cast<char>('a' + rng() % 26);
-    text += "\r\n";
-  }
-  return text;
-}
-
 // Starts a program in a process group of its own, its output thrown away.
 pid_t start(const std::vector<std::string>& argv) {
   std::vector<char*> args;
@@ -77,7 +66,7 @@ class KillTest : public ::testing::Test {
   void SetUp() override {
     setenv("LC_ALL", "C", 1);
     ASSERT_EQ(mkdir(work().c_str(), 0700), 0);
-    write_file(dir_.file("in.txt"), input_text(6000000));
+    write_file(dir_.file("in.txt"), joined(random_lines(6000000, 11), "\r\n"));
   }
   std::string work() const { return dir_.file("work"); }
   std::vector<std::string> job() const {

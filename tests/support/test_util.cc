@@ -1,7 +1,5 @@
 #include "support/test_util.h"
 
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -16,10 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <regex>
-#include <sstream>
-#include <stdexcept>
 
 extern char** environ;
 
@@ -39,21 +33,6 @@ TempDir::~TempDir() {
 
 std::string TempDir::file(const std::string& name) const {
   return path_ + "/" + name;
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  // A test that goes on with the file's old bytes would blame the program.
-  if (!out) ADD_FAILURE() << "could not write the test file " << path;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 bool file_exists(const std::string& path) {
@@ -203,19 +182,6 @@ ProgramResult run_program(const std::vector<std::string>& argv,
   return result;
 }
 
-std::vector<std::string> split_lines(const std::string& text,
-                                     const std::string& separator) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find(separator, at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + separator.size();
-  }
-  return lines;
-}
-
 std::string sorted_by_c_sort(const std::string& path) {
   ProgramResult r = run_program({"/usr/bin/sort", path}, {"LC_ALL=C"});
   if (r.exit_code != 0) abort();
@@ -227,18 +193,6 @@ std::string sorted_by_c_sort(const std::string& path) {
   return crlf;
 }
 
-std::string utf16le_lines(const std::vector<std::u16string>& lines,
-                          const std::u16string& end) {
-  std::string out;
-  for (const std::u16string& line : lines) {
-    for (char16_t u : line + end) {
-      out += static_cast<char>(u & 0xFF);
-      out += static_cast<char>(u >> 8);
-    }
-  }
-  return out;
-}
-
 std::string to_cp932(const std::string& utf8) {
   TempDir dir;
   write_file(dir.file("in"), utf8);
@@ -246,11 +200,6 @@ std::string to_cp932(const std::string& utf8) {
       {"/usr/bin/iconv", "-f", "UTF-8", "-t", "CP932", dir.file("in")});
   if (r.exit_code != 0) abort();
   return r.out;
-}
-
-std::string mask_times(const std::string& text) {
-  static const std::regex stamp("[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
-  return std::regex_replace(text, stamp, "<time>");
 }
 
 }  // namespace quarnel::testing

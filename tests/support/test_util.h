@@ -1,8 +1,11 @@
-// Test support: temporary folders, whole-file reads and writes, running
-// the built programs and an independent Shift_JIS reference (iconv).
+// Test support: temporary folders, whole-file reads and writes, test
+// lines, running the built programs and an independent Shift_JIS
+// reference (iconv). test_util_common.cc holds what both systems share,
+// test_util.cc and test_util_windows.cc the rest.
 #ifndef QUARNEL_TESTS_SUPPORT_TEST_UTIL_H_
 #define QUARNEL_TESTS_SUPPORT_TEST_UTIL_H_
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +32,15 @@ std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 // Names in a folder, without "." and "..", sorted.
 std::vector<std::string> list_dir(const std::string& path);
+
+// About bytes of lines of 6 to 45 characters drawn from alphabet (a small
+// one makes equal lines, equal keys and lines equal but for case), the
+// same for the same seed.
+std::vector<std::string> random_lines(
+    size_t bytes, unsigned seed,
+    const std::string& alphabet = "abcdefghijklmnopqrstuvwxyz");
+// The lines, each followed by end.
+std::string joined(const std::vector<std::string>& lines, const std::string& end);
 
 // Path of a program in the build folder ("Quarnel", "Tolvinar").
 std::string built_program(const std::string& name);
