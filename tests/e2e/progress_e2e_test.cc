@@ -2,10 +2,10 @@
 // pseudo-terminal, and not a byte of it where standard error is
 // redirected. QUARNEL_PROGRESS_DELAY=0 shows it from the start, so that a
 // job of a fraction of a second draws it at least once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,8 +17,6 @@
 #include <vector>
 
 #include "support/test_util.h"
-
-extern char** environ;
 
 namespace quarnel::testing {
 namespace {
@@ -34,26 +32,10 @@ struct TerminalRun {
 // kColumns columns that passes bytes unchanged (no CR added to a LF).
 // With interrupt_at, the program gets a SIGINT once the terminal has
 // shown that text, as Ctrl-C would give it.
-TerminalRun run_on_terminal(std::vector<std::string> argv,
-                            const std::vector<std::string>& set,
+TerminalRun run_on_terminal(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& env,
                             const std::string& cwd,
                             std::string interrupt_at = "") {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
-    bool replaced = false;
-    for (const std::string& s : set) {
-      replaced |= entry.compare(0, s.find('=') + 1, s, 0, s.find('=') + 1) == 0;
-    }
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), set.begin(), set.end());
-  std::vector<char*> argp, envp;
-  for (std::string& a : argv) argp.push_back(a.data());
-  argp.push_back(nullptr);
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
   struct termios raw;
   memset(&raw, 0, sizeof(raw));
   cfmakeraw(&raw);
@@ -61,14 +43,17 @@ TerminalRun run_on_terminal(std::vector<std::string> argv,
   memset(&size, 0, sizeof(size));
   size.ws_row = 24;
   size.ws_col = kColumns;
-  int master = -1;
+  int master = -1, terminal = -1;
   TerminalRun run;
-  pid_t pid = forkpty(&master, nullptr, &raw, &size);
-  if (pid < 0) return run;
-  if (pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execve(argp[0], argp.data(), envp.data());
-    _exit(127);
+  if (openpty(&master, &terminal, nullptr, &raw, &size) != 0) return run;
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(terminal, F_SETFD, FD_CLOEXEC);
+  const int pid = start_program(
+      argv, {.env = env, .cwd = cwd, .in = terminal, .out = terminal, .err = terminal});
+  close(terminal);
+  if (pid < 0) {
+    close(master);
+    return run;
   }
   char buffer[65536];
   for (;;) {
@@ -86,9 +71,7 @@ TerminalRun run_on_terminal(std::vector<std::string> argv,
     }
   }
   close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.exit_code = exit_code_of(wait_program(pid));
   return run;
 }
 

@@ -1,10 +1,12 @@
 // The part of test_util that is the same on POSIX and on Windows.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "support/test_util.h"
 
@@ -23,6 +25,16 @@ std::string read_file(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+bool wait_until(const std::function<bool()>& condition, double seconds) {
+  const auto until = std::chrono::steady_clock::now() +
+                     std::chrono::duration<double>(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 std::vector<std::string> random_lines(size_t bytes, unsigned seed,

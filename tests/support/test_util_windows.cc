@@ -1,5 +1,6 @@
-// Test support of the Windows build: the same helpers as test_util.cc with
-// Win32 calls. Paths are ANSI code page text, as the programs take them.
+// Test support of the Windows build: the helpers of test_util.cc (but the
+// POSIX-only ones) with Win32 calls. Paths are ANSI code page text, as the
+// programs take them.
 #include <windows.h>
 
 #include <algorithm>
