@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -427,18 +428,18 @@ TEST_F(SafetyEndToEnd, FoldersOfKilledJobsAreRemovedByTheNextJob) {
   // A live job's folder: its lock is held by a process that still runs.
   ASSERT_EQ(mkdir(file("work/quarnel-alive").c_str(), 0700), 0);
   write_file(file("work/quarnel-alive/run"), "x");
+  const std::string lock = file("work/quarnel-alive/.lock"), locked = file("locked");
   pid_t holder = fork();
   if (holder == 0) {
-    // Only the lock, no program of its own that would outlive the test.
-    int fd = open(file("work/quarnel-alive/.lock").c_str(),
-                  O_RDWR | O_CREAT, 0600);
+    // Only the lock, no program of its own, and gone with the test.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int fd = open(lock.c_str(), O_RDWR | O_CREAT, 0600);
     if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
+    // The test goes on only once the lock is held.
+    close(open(locked.c_str(), O_WRONLY | O_CREAT, 0600));
     for (;;) pause();
   }
-  for (int i = 0; i < 500 && !file_exists(file("work/quarnel-alive/.lock")); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(wait_until([&] { return file_exists(locked); }));
 
   ProgramResult r = sort_to(file("out.txt"), true);
   EXPECT_EQ(r.exit_code, 0) << r.err;
