@@ -17,26 +17,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines random_lines(size_t bytes, unsigned seed) {
-  static const std::string alphabet = "abcAB XYZ019\x83\x41\x8A\xBF";
-  std::mt19937 rng(seed);
-  Lines lines;
-  size_t total = 0;
-  while (total < bytes) {
-    std::string line;
-    size_t len = 6 + rng() % 30;
-    for (size_t i = 0; i < len; ++i) line += alphabet[rng() % alphabet.size()];
-    total += line.size() + 1;
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string joined(const Lines& lines, const std::string& end) {
-  std::string out;
-  for (const std::string& l : lines) out += l + end;
-  return out;
-}
+// Letters, digits, a blank and bytes of Shift_JIS characters.
+const std::string kAlphabet = "abcAB XYZ019\x83\x41\x8A\xBF";
 
 std::string sorted_crlf(Lines lines) {
   std::sort(lines.begin(), lines.end());
@@ -116,7 +98,7 @@ TEST_F(WindowsEndToEnd, WideWithAndWithoutByteOrderMark) {
 // standard output; the paths hold blanks, so they reach it quoted.
 TEST_F(WindowsEndToEnd, ManyRunsMergedByTolvinarThroughPathsWithBlanks) {
   CreateDirectoryA(dir_.file("my data").c_str(), nullptr);
-  const Lines lines = random_lines(2500000, 7);
+  const Lines lines = random_lines(2500000, 7, kAlphabet);
   const std::string in = dir_.file("my data\\in put.txt");
   write_file(in, joined(lines, "\n"));
   ProgramResult r = quarnel({in, dir_.file("my data\\out put.txt"), "/M", "1"});
@@ -182,7 +164,7 @@ TEST_F(WindowsEndToEnd, MissingMergeProgramLeavesTheOutputUnchanged) {
   CreateDirectoryA(alone.c_str(), nullptr);
   ASSERT_TRUE(CopyFileA(built_program("Quarnel").c_str(),
                         (alone + "\\Quarnel.exe").c_str(), FALSE));
-  write_file(dir_.file("in.txt"), joined(random_lines(2500000, 3), "\n"));
+  write_file(dir_.file("in.txt"), joined(random_lines(2500000, 3, kAlphabet), "\n"));
   write_file(dir_.file("out.txt"), "keep me\r\n");
   ProgramResult r = quarnel({dir_.file("in.txt"), dir_.file("out.txt"), "/M", "1"},
                             alone + "\\Quarnel.exe");
@@ -214,7 +196,7 @@ TEST_F(WindowsEndToEndCodePage932, ShiftJisFolderName) {
   ASSERT_EQ(GetACP(), 932u);
   const std::string folder = dir_.file("\x95\x5C");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  const Lines lines = random_lines(2500000, 5);
+  const Lines lines = random_lines(2500000, 5, kAlphabet);
   write_file(folder + "\\in.txt", joined(lines, "\n"));
   ProgramResult r =
       quarnel({folder + "\\in.txt", folder + "\\out.txt", "/M", "1", "/T", folder});

@@ -5,24 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <string>
 
 #include "support/test_util.h"
 
 namespace quarnel::testing {
 namespace {
-
-// Lines in no order, enough for several runs under /M 1.
-std::string unsorted_lines(size_t bytes) {
-  std::string text;
-  uint32_t x = 12345;
-  while (text.size() < bytes) {
-    x = x * 1103515245u + 12345u;
-    text += "K" + std::to_string(x % 1000003) + " line " + std::to_string(x >> 20) + "\n";
-  }
-  return text;
-}
 
 TEST(InstallEndToEnd, InstalledQuarnelRunsThroughALinkOnPath) {
   TempDir root;
@@ -44,7 +32,7 @@ TEST(InstallEndToEnd, InstalledQuarnelRunsThroughALinkOnPath) {
   ASSERT_EQ(mkdir(links.c_str(), 0755), 0);
   ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
   ASSERT_EQ(symlink((prefix + "/bin/Quarnel").c_str(), (links + "/Quarnel").c_str()), 0);
-  write_file(work + "/in.txt", unsorted_lines(3 << 20));
+  write_file(work + "/in.txt", joined(random_lines(3 << 20, 1), "\n"));
   const std::string expected = sorted_by_c_sort(work + "/in.txt");
   const std::vector<std::string> env = {"PATH=" + links + ":/usr/bin:/bin",
                                         "LC_ALL=C", "TMP=" + work};

@@ -18,28 +18,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// About bytes of lines drawn from a small alphabet, so that equal lines,
-// equal keys and lines equal but for case all occur.
-Lines random_lines(size_t bytes, unsigned seed, const std::string& alphabet) {
-  std::mt19937 rng(seed);
-  Lines lines;
-  size_t total = 0;
-  while (total < bytes) {
-    std::string line;
-    size_t len = 6 + rng() % 40;
-    for (size_t i = 0; i < len; ++i) line += alphabet[rng() % alphabet.size()];
-    total += line.size() + 1;
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string joined(const Lines& lines, const std::string& end) {
-  std::string out;
-  for (const std::string& l : lines) out += l + end;
-  return out;
-}
-
 Lines split_crlf(const std::string& text) {
   return testing::split_lines(text, "\r\n");
 }

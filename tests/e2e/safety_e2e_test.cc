@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -14,7 +15,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -358,38 +358,10 @@ class StoppedJob : public SafetyEndToEnd {
 
   // Starts the job and waits until the merge program runs; its pid.
   pid_t start(pid_t* job) {
-    *job = fork();
-    if (*job == 0) {
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(file("bin/Quarnel").c_str(), "Quarnel", file("in.txt").c_str(),
-            file("out.txt").c_str(), "/T", work().c_str(), "/M", "1",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 3000 && !file_exists(file("merge.pid")); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    *job = start_program({file("bin/Quarnel"), file("in.txt"), file("out.txt"), "/T",
+                          work(), "/M", "1"});
+    wait_until([&] { return file_exists(file("merge.pid")); });
     return static_cast<pid_t>(atoi(read_file(file("merge.pid")).c_str()));
-  }
-
-  // Ended: no such process, or one that has ended and waits to be reaped
-  // by whoever adopted it.
-  static bool ended(pid_t pid) {
-    if (kill(pid, 0) != 0 && errno == ESRCH) return true;
-    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    size_t paren = stat.rfind(')');
-    return paren != std::string::npos && paren + 2 < stat.size() &&
-           stat[paren + 2] == 'Z';
-  }
-
-  static bool gone(pid_t pid) {
-    for (int i = 0; i < 500; ++i) {
-      if (ended(pid)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
   }
 };
 
@@ -401,12 +373,11 @@ TEST_F(StoppedJob, StopSignalEndsTheMergeProgramFirst) {
     pid_t merge = start(&job);
     ASSERT_GT(merge, 0);
     ASSERT_EQ(kill(job, sig), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(job, &status, 0), job);
+    const int status = wait_program(job);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
     // Already gone when the job has ended: the job waited for it.
-    EXPECT_TRUE(ended(merge));
-    if (!gone(merge)) kill(merge, SIGKILL);
+    EXPECT_FALSE(still_runs(merge));
+    if (!wait_until([&] { return !still_runs(merge); })) kill(merge, SIGKILL);
     EXPECT_TRUE(list_dir(work()).empty());
     EXPECT_EQ(read_file(file("out.txt")), "old\n");
   }
@@ -417,9 +388,10 @@ TEST_F(StoppedJob, KilledJobTakesItsMergeProgramAlong) {
   pid_t merge = start(&job);
   ASSERT_GT(merge, 0);
   ASSERT_EQ(kill(job, SIGKILL), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(job, &status, 0), job);
-  bool ended = gone(merge);
+  wait_program(job);
+  // It is told at once, but a loaded machine may be slow to run it to its
+  // end: a bound of seconds.
+  const bool ended = wait_until([&] { return !still_runs(merge); });
   if (!ended) kill(merge, SIGKILL);
   EXPECT_TRUE(ended);
   EXPECT_EQ(read_file(file("out.txt")), "old\n");
@@ -433,15 +405,19 @@ TEST_F(SafetyEndToEnd, FoldersOfKilledJobsAreRemovedByTheNextJob) {
   std::string input;
   for (int i = 0; i < 20; ++i) input += large_data().input;
   write_file(file("in.txt"), input);
-  ProgramResult r = run_program(
-      {"/bin/sh", "-c",
-       "\"$0\" \"$1\" \"$2\" /T \"$3\" /M 1 >/dev/null 2>&1 & pid=$!; n=0; "
-       "while [ -z \"$(ls \"$3\"/quarnel-*/ 2>/dev/null | grep -v lock)\" ]; "
-       "do n=$((n+1)); [ $n -gt 3000 ] && break; sleep 0.01; done; "
-       "kill -KILL $pid; wait $pid; echo $?",
-       built_program("Quarnel"), file("in.txt"), file("out.txt"), work()},
-      {"LC_ALL=C"});
-  EXPECT_EQ(r.out, "137\n");
+  // Killed once a run stands in its folder beside the hidden lock.
+  auto run_made = [&] {
+    for (const std::string& name : list_dir(work())) {
+      for (const std::string& inner : list_dir(work() + "/" + name)) {
+        if (inner[0] != '.') return true;
+      }
+    }
+    return false;
+  };
+  EXPECT_EQ(stop_when({built_program("Quarnel"), file("in.txt"), file("out.txt"), "/T",
+                       work(), "/M", "1"},
+                      SIGKILL, run_made),
+            128 + SIGKILL);
   std::vector<std::string> left = list_dir(work());
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].rfind("quarnel-", 0), 0u);
@@ -452,20 +428,20 @@ TEST_F(SafetyEndToEnd, FoldersOfKilledJobsAreRemovedByTheNextJob) {
   // A live job's folder: its lock is held by a process that still runs.
   ASSERT_EQ(mkdir(file("work/quarnel-alive").c_str(), 0700), 0);
   write_file(file("work/quarnel-alive/run"), "x");
+  const std::string lock = file("work/quarnel-alive/.lock"), locked = file("locked");
   pid_t holder = fork();
   if (holder == 0) {
-    // Only the lock, no program of its own that would outlive the test.
-    int fd = open(file("work/quarnel-alive/.lock").c_str(),
-                  O_RDWR | O_CREAT, 0600);
+    // Only the lock, no program of its own, and gone with the test.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int fd = open(lock.c_str(), O_RDWR | O_CREAT, 0600);
     if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
+    // The test goes on only once the lock is held.
+    close(open(locked.c_str(), O_WRONLY | O_CREAT, 0600));
     for (;;) pause();
   }
-  for (int i = 0; i < 500 && !file_exists(file("work/quarnel-alive/.lock")); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(wait_until([&] { return file_exists(locked); }));
 
-  r = sort_to(file("out.txt"), true);
+  ProgramResult r = sort_to(file("out.txt"), true);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
@@ -482,24 +458,17 @@ TEST(TolvinarSafety, FoldersOfKilledMergesBesideTheOutputAreRemoved) {
   ASSERT_EQ(mkfifo(dir.file("r1").c_str(), 0600), 0);
   write_file(dir.file("list"), dir.file("r0") + "\r\n" + dir.file("r1") + "\r\n");
   ASSERT_EQ(mkdir(dir.file("out").c_str(), 0700), 0);
-  ProgramResult r = run_program(
-      {"/bin/sh", "-c",
-       "\"$0\" \"$1\" \"$2\" & pid=$!; n=0; "
-       "while ! ls -d \"$3\"/.tolvinar-* >/dev/null 2>&1; do "
-       "  n=$((n+1)); [ $n -gt 1000 ] && break; sleep 0.01; done; "
-       "kill -KILL $pid; wait $pid; echo $?",
-       built_program("Tolvinar"), dir.file("list"), dir.file("out/o.txt"),
-       dir.file("out")},
-      {"LC_ALL=C"});
-  EXPECT_EQ(r.out, "137\n");
+  EXPECT_EQ(stop_when({built_program("Tolvinar"), dir.file("list"), dir.file("out/o.txt")},
+                      SIGKILL, [&] { return !list_dir(dir.file("out")).empty(); }),
+            128 + SIGKILL);
   ASSERT_EQ(list_dir(dir.file("out")).size(), 1u);
 
   ASSERT_EQ(mkdir(dir.file("out/.tolvinar-user").c_str(), 0700), 0);
   unlink(dir.file("r1").c_str());
   write_file(dir.file("r1"), "b\r\n");
-  r = run_program({built_program("Tolvinar"), dir.file("list"),
-                   dir.file("out/o.txt")},
-                  {"LC_ALL=C"});
+  ProgramResult r = run_program({built_program("Tolvinar"), dir.file("list"),
+                                 dir.file("out/o.txt")},
+                                {"LC_ALL=C"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> want = {".tolvinar-user", "o.txt"};
   EXPECT_EQ(list_dir(dir.file("out")), want);

@@ -4,27 +4,20 @@
 // as it was, and nothing left behind in the work folder or beside the
 // output. The calls are counted first with a job that succeeds.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/test_util.h"
-
-extern char** environ;
 
 namespace quarnel::testing {
 namespace {
@@ -45,19 +38,10 @@ struct Job {
 
 // About bytes of random lines (narrow text, or UTF-16LE with a mark).
 std::string input_text(size_t bytes, bool wide) {
-  std::mt19937 rng(7);
+  const std::vector<std::string> lines = random_lines(wide ? bytes / 2 : bytes, 7);
+  if (!wide) return joined(lines, "\r\n");
   std::vector<std::u16string> wide_lines;
-  std::string narrow;
-  size_t total = 0;
-  while (total < bytes) {
-    std::string line;
-    size_t len = 4 + rng() % 30;
-    for (size_t i = 0; i < len; ++i) line += static_cast<char>('a' + rng() % 26);
-    total += (line.size() + 2) * (wide ? 2 : 1);
-    narrow += line + "\r\n";
-    wide_lines.emplace_back(line.begin(), line.end());
-  }
-  if (!wide) return narrow;
+  for (const std::string& line : lines) wide_lines.emplace_back(line.begin(), line.end());
   return "\xFF\xFE" + utf16le_lines(wide_lines, u"\r\n");
 }
 
@@ -279,34 +263,11 @@ TEST(StandardOutput, FullDiskFailsTheJob) {
     std::vector<std::string> argv = {built_program("Quarnel"), dir.file("in.txt"),
                                      "stdout", "/T", dir.path()};
     if (merged) argv.insert(argv.end(), {"/M", "1"});
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
-    std::string err_path = dir.file("err");
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> env = {"LC_ALL=C"};
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (strncmp(*e, "LC_ALL=", 7) != 0) env.push_back(*e);
-    }
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 255) << (merged ? "merged" : "one run");
+    argv.insert(argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" > /dev/full"});
+    ProgramResult r = run_program(argv, {"LC_ALL=C"});
+    EXPECT_EQ(r.exit_code, 255) << (merged ? "merged" : "one run");
     // "標準出力に書き込めません" in Shift_JIS, the C locale's console text.
-    EXPECT_NE(read_file(err_path).find(to_cp932("標準出力に書き込めません")),
-              std::string::npos)
-        << read_file(err_path);
-    std::remove(err_path.c_str());
+    EXPECT_NE(r.err.find(to_cp932("標準出力に書き込めません")), std::string::npos) << r.err;
     EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"in.txt"});
   }
 }

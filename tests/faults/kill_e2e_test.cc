@@ -4,15 +4,11 @@
 // leaves its work folder and the output's folder clean.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cerrno>
 #include <random>
 #include <string>
 #include <thread>
@@ -20,64 +16,16 @@
 
 #include "support/test_util.h"
 
-extern char** environ;
-
 namespace quarnel::testing {
 namespace {
 
 const std::string kOldOutput = "old output\r\n";
 
-std::string input_text(size_t bytes) {
-  std::mt19937 rng(11);
-  std::string text;
-  while (text.size() < bytes) {
-    size_t len = 4 + rng() % 40;
-    for (size_t i = 0; i < len; ++i) text += static_cast<char>('a' + rng() % 26);
-    text += "\r\n";
-  }
-  return text;
-}
-
-// Starts a program in a process group of its own, its output thrown away.
-pid_t start(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ) != 0) {
-    pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  return pid;
-}
-
-// Waits until no process of the group is left; false after the time limit.
-bool group_gone(pid_t group, double seconds) {
-  auto until = std::chrono::steady_clock::now() +
-               std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < until) {
-    if (kill(-group, 0) != 0 && errno == ESRCH) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
-}
-
 class KillTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("LC_ALL", "C", 1);
     ASSERT_EQ(mkdir(work().c_str(), 0700), 0);
-    write_file(dir_.file("in.txt"), input_text(6000000));
+    write_file(dir_.file("in.txt"), joined(random_lines(6000000, 11), "\r\n"));
   }
   std::string work() const { return dir_.file("work"); }
   std::vector<std::string> job() const {
@@ -110,19 +58,22 @@ class KillTest : public ::testing::Test {
       double at = moment(rng);
       std::string where = "signal " + std::to_string(signal_number) + " after " +
                           std::to_string(at) + " s of about " + std::to_string(seconds);
-      pid_t pid = start(job());
+      const int pid = start_program(job(), {.env = {"LC_ALL=C"}});
       ASSERT_GT(pid, 0);
       std::this_thread::sleep_for(std::chrono::duration<double>(at));
       kill(pid, signal_number);
-      int status = 0;
-      ASSERT_EQ(waitpid(pid, &status, 0), pid);
-      bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      const int status = wait_program(pid);
+      const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
       EXPECT_TRUE(finished || (WIFSIGNALED(status) && WTERMSIG(status) == signal_number))
           << where << ": status " << status;
-      // The merge program is stopped with the job, not left to finish it (a loaded machine may take a moment to end it).
-      EXPECT_TRUE(group_gone(pid, 5.0)) << where << ": the merge program outlived the job";
-      kill(-pid, SIGKILL);
-      group_gone(pid, 5.0);
+      // The merge program is stopped with the job, not left to finish it.
+      // It is told at once, but on a loaded machine it may take a while to
+      // run to its end, and once ended it waits for an init that reaps it
+      // late: hence a bound of seconds, and an ended process counts as gone.
+      if (!wait_until([&] { return !still_runs(pid, true); })) {
+        ADD_FAILURE() << where << ": the merge program outlived the job";
+        kill(-pid, SIGKILL);
+      }
 
       std::string output = read_file(dir_.file("out.txt"));
       EXPECT_TRUE(output == kOldOutput || output == expected)

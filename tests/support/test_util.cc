@@ -1,7 +1,5 @@
 #include "support/test_util.h"
 
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -16,10 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <regex>
-#include <sstream>
-#include <stdexcept>
 
 extern char** environ;
 
@@ -39,21 +33,6 @@ TempDir::~TempDir() {
 
 std::string TempDir::file(const std::string& name) const {
   return path_ + "/" + name;
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  // A test that goes on with the file's old bytes would blame the program.
-  if (!out) ADD_FAILURE() << "could not write the test file " << path;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 bool file_exists(const std::string& path) {
@@ -116,43 +95,100 @@ ssize_t write_without_sigpipe(int fd, const char* data, size_t size) {
 
 }  // namespace
 
+int start_program(const std::vector<std::string>& argv, const StartOptions& options) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const int streams[] = {options.in, options.out, options.err};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (streams[fd] >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, streams[fd], fd);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
+                                       fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
+  }
+  if (!options.cwd.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  std::vector<std::string> env = make_environment(options.env);
+  std::vector<std::string> args = argv;
+  std::vector<char*> envp, argp;
+  for (std::string& e : env) envp.push_back(e.data());
+  for (std::string& a : args) argp.push_back(a.data());
+  envp.push_back(nullptr);
+  argp.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argp[0], &actions, &attributes, argp.data(), envp.data()) != 0) {
+    pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
+int wait_program(int pid) {
+  int status = -1;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+int exit_code_of(int status) {
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int stop_when(const std::vector<std::string>& argv, int signal_number,
+              const std::function<bool()>& ready) {
+  int pid = start_program(argv);
+  if (pid < 0) return -1;
+  wait_until(ready);
+  kill(pid, signal_number);
+  return exit_code_of(wait_program(pid));
+}
+
+bool still_runs(int id, bool group) {
+  const std::vector<std::string> names =
+      group ? list_dir("/proc") : std::vector<std::string>{std::to_string(id)};
+  for (const std::string& name : names) {
+    // "pid (name) state ppid pgrp ...": the name may hold anything.
+    const std::string stat = read_file("/proc/" + name + "/stat");
+    const size_t paren = stat.rfind(')');
+    char state = 0;
+    int parent = 0, process_group = 0;
+    if (paren != std::string::npos &&
+        sscanf(stat.c_str() + paren + 1, " %c %d %d", &state, &parent, &process_group) == 3 &&
+        (!group || process_group == id) && state != 'Z') {
+      return true;
+    }
+  }
+  return false;
+}
+
 ProgramResult run_program(const std::vector<std::string>& argv,
                           const std::vector<std::string>& env_changes,
                           const std::string& cwd,
                           const std::string& stdin_data) {
+  // Close-on-exec: only the copies made for the child's streams reach it.
   int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) abort();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
-    posix_spawn_file_actions_addclose(&actions, fd);
+  if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
+      pipe2(err_pipe, O_CLOEXEC) != 0) {
+    abort();
   }
-  if (!cwd.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  }
-  std::vector<std::string> env = make_environment(env_changes);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (std::string& a : args) argp.push_back(a.data());
-  argp.push_back(nullptr);
-  pid_t pid;
-  int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  int pid = start_program(argv, {.env = env_changes, .cwd = cwd, .in = in_pipe[0],
+                                 .out = out_pipe[1], .err = err_pipe[1]});
   close(in_pipe[0]);
   close(out_pipe[1]);
   close(err_pipe[1]);
   ProgramResult result;
-  if (rc != 0) {
+  if (pid < 0) {
     close(in_pipe[1]);
     close(out_pipe[0]);
     close(err_pipe[0]);
-    result.exit_code = -1;
     return result;
   }
   size_t fed = 0;
@@ -196,24 +232,8 @@ ProgramResult run_program(const std::vector<std::string>& argv,
   if (in_fd >= 0) close(in_fd);
   close(out_pipe[0]);
   close(err_pipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
+  result.exit_code = exit_code_of(wait_program(pid));
   return result;
-}
-
-std::vector<std::string> split_lines(const std::string& text,
-                                     const std::string& separator) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find(separator, at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + separator.size();
-  }
-  return lines;
 }
 
 std::string sorted_by_c_sort(const std::string& path) {
@@ -227,18 +247,6 @@ std::string sorted_by_c_sort(const std::string& path) {
   return crlf;
 }
 
-std::string utf16le_lines(const std::vector<std::u16string>& lines,
-                          const std::u16string& end) {
-  std::string out;
-  for (const std::u16string& line : lines) {
-    for (char16_t u : line + end) {
-      out += static_cast<char>(u & 0xFF);
-      out += static_cast<char>(u >> 8);
-    }
-  }
-  return out;
-}
-
 std::string to_cp932(const std::string& utf8) {
   TempDir dir;
   write_file(dir.file("in"), utf8);
@@ -246,11 +254,6 @@ std::string to_cp932(const std::string& utf8) {
       {"/usr/bin/iconv", "-f", "UTF-8", "-t", "CP932", dir.file("in")});
   if (r.exit_code != 0) abort();
   return r.out;
-}
-
-std::string mask_times(const std::string& text) {
-  static const std::regex stamp("[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
-  return std::regex_replace(text, stamp, "<time>");
 }
 
 }  // namespace quarnel::testing

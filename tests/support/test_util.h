@@ -1,8 +1,12 @@
-// Test support: temporary folders, whole-file reads and writes, running
-// the built programs and an independent Shift_JIS reference (iconv).
+// Test support: temporary folders, whole-file reads and writes, test
+// lines, running the built programs and an independent Shift_JIS
+// reference (iconv). test_util_common.cc holds what both systems share,
+// test_util.cc and test_util_windows.cc the rest.
 #ifndef QUARNEL_TESTS_SUPPORT_TEST_UTIL_H_
 #define QUARNEL_TESTS_SUPPORT_TEST_UTIL_H_
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +34,20 @@ bool file_exists(const std::string& path);
 // Names in a folder, without "." and "..", sorted.
 std::vector<std::string> list_dir(const std::string& path);
 
+// Calls condition until it holds, for seconds at the most: false if it
+// never did. The bounds are generous, as a loaded machine can be slow to
+// get there; only a real fault should reach them.
+bool wait_until(const std::function<bool()>& condition, double seconds = 30);
+
+// About bytes of lines of 6 to 45 characters drawn from alphabet (a small
+// one makes equal lines, equal keys and lines equal but for case), the
+// same for the same seed.
+std::vector<std::string> random_lines(
+    size_t bytes, unsigned seed,
+    const std::string& alphabet = "abcdefghijklmnopqrstuvwxyz");
+// The lines, each followed by end.
+std::string joined(const std::vector<std::string>& lines, const std::string& end);
+
 // Path of a program in the build folder ("Quarnel", "Tolvinar").
 std::string built_program(const std::string& name);
 
@@ -47,6 +65,32 @@ ProgramResult run_program(const std::vector<std::string>& argv,
                           const std::vector<std::string>& env = {},
                           const std::string& cwd = "",
                           const std::string& stdin_data = "");
+
+// POSIX only, for the test files built for POSIX alone: a program run
+// beside the test, to be signalled while it works.
+struct StartOptions {
+  // The initializers let a caller name only what it sets.
+  std::vector<std::string> env = {};  // as for run_program
+  std::string cwd = {};
+  // Descriptors of this process that become the standard streams (they
+  // stay open here); -1: /dev/null.
+  int in = -1, out = -1, err = -1;
+};
+// Its process id, or -1. It runs in a process group of its own, whose id
+// is its own, so that the programs it starts are found with it.
+int start_program(const std::vector<std::string>& argv, const StartOptions& options = {});
+// Waits for a started program to end: the status waitpid gives.
+int wait_program(int pid);
+// The status as a shell tells it: 0..255, or 128 + signal.
+int exit_code_of(int status);
+// Starts the program, sends it the signal once ready() holds (after
+// wait_until's bound in any case) and waits for it to end: its exit code.
+int stop_when(const std::vector<std::string>& argv, int signal_number,
+              const std::function<bool()>& ready);
+// Whether the process, or with group any process of that group, still
+// runs. One that has ended counts as gone while it waits to be reaped:
+// orphans go to an init that may reap them only seconds later.
+bool still_runs(int id, bool group = false);
 
 // The lines of text, each without its separator ("\n", "\r\n", ...); a
 // separator at the very end adds no empty line.

@@ -1,17 +1,13 @@
-// Test support of the Windows build: the same helpers as test_util.cc with
-// Win32 calls. Paths are ANSI code page text, as the programs take them.
+// Test support of the Windows build: the helpers of test_util.cc (but the
+// POSIX-only ones) with Win32 calls. Paths are ANSI code page text, as the
+// programs take them.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <regex>
-#include <sstream>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "support/test_util.h"
 
@@ -73,21 +69,6 @@ TempDir::~TempDir() { remove_tree(path_); }
 
 std::string TempDir::file(const std::string& name) const {
   return path_ + "\\" + name;
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  // A test that goes on with the file's old bytes would blame the program.
-  if (!out) ADD_FAILURE() << "could not write the test file " << path;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 bool file_exists(const std::string& path) {
@@ -239,19 +220,6 @@ ProgramResult run_program(const std::vector<std::string>& argv,
   return result;
 }
 
-std::vector<std::string> split_lines(const std::string& text,
-                                     const std::string& separator) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find(separator, at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + separator.size();
-  }
-  return lines;
-}
-
 std::string sorted_by_c_sort(const std::string& path) {
   // Byte order of whole lines, as `LC_ALL=C sort` gives it.
   std::vector<std::string> lines = split_lines(read_file(path));
@@ -259,18 +227,6 @@ std::string sorted_by_c_sort(const std::string& path) {
   std::string crlf;
   for (const std::string& l : lines) crlf += l + "\r\n";
   return crlf;
-}
-
-std::string utf16le_lines(const std::vector<std::u16string>& lines,
-                          const std::u16string& end) {
-  std::string out;
-  for (const std::u16string& line : lines) {
-    for (char16_t u : line + end) {
-      out += static_cast<char>(u & 0xFF);
-      out += static_cast<char>(u >> 8);
-    }
-  }
-  return out;
 }
 
 std::string to_cp932(const std::string& utf8) {
@@ -286,11 +242,6 @@ std::string to_cp932(const std::string& utf8) {
   std::string out(static_cast<size_t>(bytes), '\0');
   WideCharToMultiByte(932, 0, wide.data(), units, out.data(), bytes, nullptr, nullptr);
   return out;
-}
-
-std::string mask_times(const std::string& text) {
-  static const std::regex stamp("[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
-  return std::regex_replace(text, stamp, "<time>");
 }
 
 }  // namespace quarnel::testing
