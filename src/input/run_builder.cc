@@ -53,7 +53,7 @@ bool holds_zero(const char* p, int64_t n, bool wide) {
 
 // Stops at the end of the piece being read and waits for the thread.
 void stop_read_ahead(RunState* run) {
-  ReadAhead& a = run->ahead;
+  FillReadAhead& a = run->ahead;
   if (!a.active) return;
   {
     std::lock_guard<std::mutex> hold(a.lock);
@@ -181,7 +181,7 @@ int64_t read_piece(RunState* run, int64_t offset, int64_t got, int64_t piece, bo
 // The pieces after the first, until the request is read or the input
 // ends; an error ends the fill early, and the next read reports it.
 void read_rest(RunState* run, bool wide) {
-  ReadAhead& a = run->ahead;
+  FillReadAhead& a = run->ahead;
   std::unique_lock<std::mutex> hold(a.lock);
   while (a.got < a.request) {
     const int64_t got = a.got;
@@ -242,7 +242,7 @@ int64_t fill(RunState* run, int64_t offset, bool wide) {
     got = read_piece(run, offset, 0, piece, wide);
     if (got < 0) return -1;
     if (got == piece && got < request) {
-      ReadAhead& a = run->ahead;
+      FillReadAhead& a = run->ahead;
       a.offset = offset;
       a.request = request;
       a.got = got;
@@ -268,7 +268,7 @@ int64_t fill(RunState* run, int64_t offset, bool wide) {
 // waits for the next piece of a fill that is still being read, and ends
 // the fill once no more comes. False when no fill was being read.
 bool more_arrived(RunState* run, bool wide) {
-  ReadAhead& a = run->ahead;
+  FillReadAhead& a = run->ahead;
   if (!a.active) return false;
   ReaderState& rs = run->reader;
   const int64_t seen = rs.data_end - (rs.buffer_start + a.offset);

@@ -54,7 +54,7 @@ struct ReaderState {
 
 // The rest of a large fill is read by a thread of its own, a piece at a
 // time, while the lines of the pieces already there are recorded.
-struct ReadAhead {
+struct FillReadAhead {
   Worker worker;
   std::mutex lock;
   std::condition_variable wake;
@@ -75,7 +75,7 @@ struct ZeroScan {
 struct RunState {
   LineTable table;
   ReaderState reader;
-  ReadAhead ahead;
+  FillReadAhead ahead;
   ZeroScan zero_scan;
   // The SortBuffer: the budget's bytes and a few more, null until the
   // memory plan allocates it.
