@@ -5,7 +5,8 @@
 # its source, by base name) may include only modules declared below it in
 # the folder's order, so that no two modules include each other, directly
 # or round a loop. A folder missing from LAYERS, or a module missing from
-# its folder's order, fails too, so that each is given its place.
+# its folder's order, fails too, so that each is given its place. Also no
+# two files define a record of the same name.
 # Usage: check_layers.sh [SRC_DIR]
 set -euo pipefail
 src="${1:-$(dirname "$0")/../src}"
@@ -86,6 +87,16 @@ for file in "$src"/*/*.h "$src"/*/*.cc; do
     status=1
   fi
 done
+
+# No two files define a record of the same name: the program is one
+# namespace, and two different records of one name would be one record to
+# the linker, whichever definition it took.
+while IFS= read -r name; do
+  echo "record $name is defined in more than one file:"
+  grep -rln --include='*.h' --include='*.cc' -E "^(struct|class) $name \{" "$src" | sed 's/^/  /'
+  status=1
+done < <(grep -rh --include='*.h' --include='*.cc' -E '^(struct|class) [A-Za-z_]+ \{' "$src" |
+         sed -E 's/^(struct|class) ([A-Za-z_]+).*/\2/' | sort | uniq -d)
 
 if [ "$status" -eq 0 ]; then
   echo "layers: every include points down ($LAYERS, bottom first; each folder's modules in their order)"
