@@ -66,6 +66,7 @@ struct KeyCacheCompare {
 
   // The conditions from first on; those before it are taken as equal.
   int rest(int32_t a, int32_t b, int first) const {
+    if (first >= condition_count) return 0;
     const char* p = base + offsets[a];
     const char* q = base + offsets[b];
     if (kWide) {
