@@ -308,7 +308,7 @@ void radix_step(Work& w, Task t, std::vector<Task>* parts) {
       const uint64_t k0 = keys[t.lo];
       for (int32_t i = t.lo + 1; i <= t.hi; ++i) differ |= keys[i] ^ k0;
       // A shared zero character would make the keys whole and equal: then
-      // all 8 bytes are shared, and the check above settles them.
+      // all 8 bytes are shared, and the check above decides them.
       t.shared_bytes = differ == 0 ? 8 : __builtin_clzll(differ) / 8;
       if (t.shared_bytes == 8) continue;
     }

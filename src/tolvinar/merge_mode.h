@@ -12,7 +12,7 @@ struct MergeMode {
   bool wide = false;
   bool marked = false;
   bool spent_runs = false;  // the bytes read from runs may be given back
-  // Whole lines: most comparisons are settled by the lines' cached first
+  // Whole lines: most comparisons are decided by the lines' cached first
   // bytes, folded as /I reads them (narrow only).
   bool prefixed = false;
   bool fold = false;

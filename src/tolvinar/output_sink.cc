@@ -46,7 +46,7 @@ void report_write_failure(OutputSink* s) {
 
 // Waits until the writer has written what it was handed; false, reported
 // once, when any write failed.
-bool settle(OutputSink* s) {
+bool wait_for_writer(OutputSink* s) {
   if (!wait_for_block(&s->writer) && !s->failed) report_write_failure(s);
   return !s->failed;
 }
@@ -54,7 +54,7 @@ bool settle(OutputSink* s) {
 // Sends what the buffer holds on its way: to the writer, once it has
 // finished the buffer before, else written here.
 void flush(OutputSink* s) {
-  if (s->failed || s->used == 0 || !settle(s)) {
+  if (s->failed || s->used == 0 || !wait_for_writer(s)) {
     s->used = 0;
     return;
   }
@@ -103,7 +103,7 @@ void put_filling(OutputSink* s, const char* data, size_t n) {
 
 bool close_sink(OutputSink* s, bool merged) {
   if (merged) flush(s);
-  bool ok = settle(s);
+  bool ok = wait_for_writer(s);
   stop_block_writer(&s->writer);
   return ok;
 }
