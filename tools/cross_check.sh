@@ -107,5 +107,20 @@ for name, source, options in cases:
         status = "ok" if not problems else "FAIL " + "; ".join(problems)
         print(f"{name:16} {target:6} {len(lout):9} bytes  {status}")
         failures += bool(problems)
+
+# The lone questions of both programs: the same answer, byte for byte.
+for program in ("Quarnel", "Tolvinar"):
+    for word in ("--help", "/?", "--version"):
+        env = dict(os.environ, LC_ALL="C")
+        linux_run = subprocess.run([os.path.join(linux, program), word], env=env,
+                                   capture_output=True, cwd=work)
+        windows_run = subprocess.run(wine + [os.path.join(windows, program + ".exe"), word],
+                                     env=env, capture_output=True, cwd=work)
+        same = (linux_run.returncode, linux_run.stdout) == (windows_run.returncode,
+                                                           windows_run.stdout)
+        good = same and linux_run.returncode == 0 and linux_run.stdout
+        print(f"{program + ' ' + word:23} {len(linux_run.stdout):9} bytes  "
+              f"{'ok' if good else 'FAIL'}")
+        failures += not good
 sys.exit(1 if failures else 0)
 EOF

@@ -10,6 +10,7 @@
 #include "console/progress.h"
 #include "platform/module_path.h"
 #include "platform/platform.h"
+#include "text/ascii.h"
 #include "text/cp932.h"
 #include "text/sjis.h"
 
@@ -59,6 +60,7 @@ void report_info(const char* format, ...) {
 namespace {
 
 constexpr const char* kManualName = "Jman.doc";
+constexpr int kStandardOutput = 1;
 
 // True when the Shift_JIS text ends in the first byte of a double-byte
 // character (the manual is Shift_JIS whatever the locale).
@@ -77,6 +79,25 @@ bool ends_in_lead_byte(const std::string& text) {
 }
 
 }  // namespace
+
+Question answer_question(const char* program_name, const char* argument,
+                         const char* help_text) {
+  std::string text;
+  if (strcmp_nocase(argument, "--help") == 0 || strcmp_nocase(argument, "-h") == 0 ||
+      strcmp(argument, "/?") == 0 || strcmp(argument, "-?") == 0) {
+    text = console_text(help_text);
+  } else if (strcmp_nocase(argument, "--version") == 0) {
+    text = std::string(program_name) + " " + QUARNEL_VERSION + "\n";
+  } else {
+    return Question::kNotAsked;
+  }
+  const int64_t n = static_cast<int64_t>(text.size());
+  if (platform::write_fd(kStandardOutput, text.data(), n) != n) {
+    report_error(msg::kStdoutFailed, nullptr);
+    return Question::kNotAnswered;
+  }
+  return Question::kAnswered;
+}
 
 void show_usage(const char* program_name) {
   fill_module_path();

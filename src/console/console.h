@@ -21,6 +21,14 @@ std::string error_line(const char* format, const char* arg);
 // The plain formatted print of a message text to standard error.
 void report_info(const char* format, ...);
 
+// What a lone argument may ask: --help, -h, /? or -? (any letter case) the
+// short usage help_text, --version "<program_name> <version>", both on
+// standard output. kNotAsked for any other word; kAnswered once printed;
+// kNotAnswered (reported) when standard output could not take it.
+enum class Question { kNotAsked, kAnswered, kNotAnswered };
+Question answer_question(const char* program_name, const char* argument,
+                         const char* help_text);
+
 // Prints the section of Jman.doc whose marker lines name program_name. The
 // manual is looked for beside the executable, then in ../share/quarnel/
 // from its folder (the installed layout).

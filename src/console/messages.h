@@ -14,6 +14,31 @@ inline constexpr const char* kFrameFormat = "%s %04d/%02d/%02d %02d:%02d:%02d\n"
 inline constexpr const char* kMergeMissing = "マージプログラム\"%s\"が存在しません";
 inline constexpr const char* kMergeFailed = "マージプログラム\"%s\"が異常終了しました";
 
+// The short usage that --help, -h and /? print on standard output.
+inline constexpr const char* kHelp =
+    "Quarnel 入力ファイル 出力ファイル|stdout [オプション] [キー指定]\n"
+    "\n"
+    "  入力ファイルの行を並べ替えて、出力ファイル (stdout なら標準出力) に\n"
+    "  書き出します。文字コードは Shift_JIS、/W または先頭の FF FE で\n"
+    "  UTF-16LE です。出力の各行は CR LF で終わります。\n"
+    "\n"
+    "オプション (英字の大文字・小文字は問いません。/ の代わりに - も可):\n"
+    "  /W, /Wide         UTF-16LE のファイルとして扱う\n"
+    "  /I                英字の大文字・小文字を区別しない (ナローのみ)\n"
+    "  /M n, /Mem n      並べ替えに使うメモリを n MB (1～2000) までにする\n"
+    "  /T dir, /Tmp dir  作業ディレクトリを dir にする\n"
+    "\n"
+    "キー指定 (最大 256 個。シェルでは引用符で囲みます):\n"
+    "  (開始,長さ)[順序;型]        例: '(1,10)[D;I]'\n"
+    "  key(開始,長さ)attr(順序,型)  例: 'key(1,10)attr(D,I)'\n"
+    "  順序: A 昇順 (既定)、D 降順  型: S 文字 (既定)、I または Z 数値\n"
+    "\n"
+    "  Quarnel --help     この説明を表示します\n"
+    "  Quarnel --version  版数を表示します\n"
+    "  Quarnel            マニュアル (Jman.doc) を表示します\n"
+    "\n"
+    "終了コード: 0 成功、255 失敗 (既存の出力ファイルは元のまま)\n";
+
 // Console.
 inline constexpr const char* kErrorMark = "◆";
 inline constexpr const char* kNotFound = "\"%s\"は存在しません";

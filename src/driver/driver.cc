@@ -172,6 +172,16 @@ int read_command_line(int argc, char** argv, SortJob* job, RunState* run) {
 
 int run_quarnel(int argc, char** argv) {
   platform::init_locale();
+  if (argc == 2) {
+    switch (answer_question("Quarnel", argv[1], msg::kHelp)) {
+      case Question::kAnswered:
+        return 0;
+      case Question::kNotAnswered:
+        return -1;
+      case Question::kNotAsked:
+        break;
+    }
+  }
   if (argc < 3) {
     show_usage();
     return -1;

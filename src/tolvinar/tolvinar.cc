@@ -68,6 +68,16 @@ std::vector<std::string> parse_run_list(const std::string& contents) {
 
 int run_tolvinar(int argc, char** argv) {
   platform::init_locale();
+  if (argc == 2) {
+    switch (answer_question(kProgramName, argv[1], tolvinar_msg::kHelp)) {
+      case Question::kAnswered:
+        return kMergeOk;
+      case Question::kNotAnswered:
+        return kMergeIoFailure;
+      case Question::kNotAsked:
+        break;
+    }
+  }
   if (argc < 3) {
     show_usage(kProgramName);
     return kMergeBadArguments;

@@ -5,6 +5,25 @@
 
 namespace quarnel::tolvinar_msg {
 
+// The short usage that --help, -h and /? print on standard output.
+inline constexpr const char* kHelp =
+    "Tolvinar リストファイル 出力ファイル|stdout [キー指定] [/W | /Wide] [/I]\n"
+    "\n"
+    "  リストファイルに 1 行に一つずつ書かれた、並べ替え済みのラン ファイル\n"
+    "  (各行が CR LF で終わるテキスト) を併合して、出力ファイル (stdout なら\n"
+    "  標準出力) に書き出します。通常は Quarnel が自動的に起動します。\n"
+    "\n"
+    "  キー指定  Quarnel と同じです。例: '(1,10)[D;I]'\n"
+    "  /W        ラン ファイルは BOM なしの UTF-16LE\n"
+    "  /Wide     ラン ファイルと出力は FF FE で始まる UTF-16LE\n"
+    "  /I        英字の大文字・小文字を区別しない (ナローのみ)\n"
+    "  ランを作ったときと同じキー指定とオプションを指定してください。\n"
+    "\n"
+    "  Tolvinar --help     この説明を表示します\n"
+    "  Tolvinar --version  版数を表示します\n"
+    "\n"
+    "終了コード: 0 成功、1 引数の誤り、2 読み書きの失敗\n";
+
 inline constexpr const char* kBadArgument = "引数\"%s\"に誤りがあります";
 inline constexpr const char* kWideConflict =
     "/Wと/Wideは同時に指定できません";

@@ -61,13 +61,63 @@ std::string manual() { return read_file(built_program("Jman.doc")); }
 TEST(UsageEndToEnd, TooFewArgumentsPrintTheQuarnelSection) {
   const std::string expected = section_of(manual(), "Quarnel");
   ASSERT_FALSE(expected.empty());
+  // A lone word that asks nothing, even one close to a question.
   for (const std::vector<std::string>& argv :
        {std::vector<std::string>{built_program("Quarnel")},
-        std::vector<std::string>{built_program("Quarnel"), "input.txt"}}) {
+        std::vector<std::string>{built_program("Quarnel"), "input.txt"},
+        std::vector<std::string>{built_program("Quarnel"), "--helpme"},
+        std::vector<std::string>{built_program("Quarnel"), "/h"}}) {
     ProgramResult r = run_program(argv, {"LC_ALL=C"});
     EXPECT_EQ(r.exit_code, 255);
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(r.err == expected) << r.err.substr(0, 200);
+  }
+}
+
+// --help, -h, /? and -? in any letter case print the short usage on
+// standard output, --version the version; both programs, exit 0, nothing
+// on standard error and no start line.
+TEST(UsageEndToEnd, HelpAndVersionOnStandardOutput) {
+  const struct {
+    std::string name;
+    std::string first_line;
+  } programs[] = {
+      {"Quarnel", "Quarnel 入力ファイル 出力ファイル|stdout [オプション] [キー指定]\n"},
+      {"Tolvinar", "Tolvinar リストファイル 出力ファイル|stdout [キー指定] [/W | /Wide] [/I]\n"}};
+  for (const auto& p : programs) {
+    std::string help;
+    for (const char* word : {"--help", "-h", "/?", "-?", "--HELP", "-H"}) {
+      ProgramResult r = run_program({built_program(p.name), word}, {"LC_ALL=C"});
+      EXPECT_EQ(r.exit_code, 0) << p.name << " " << word;
+      EXPECT_EQ(r.err, "") << p.name << " " << word;
+      EXPECT_EQ(r.out.rfind(to_cp932(p.first_line), 0), 0u) << p.name << " " << word;
+      if (help.empty()) help = r.out;
+      EXPECT_EQ(r.out, help) << p.name << " " << word;
+    }
+    // A screen: at most 24 lines.
+    EXPECT_LE(std::count(help.begin(), help.end(), '\n'), 24) << p.name;
+    ProgramResult utf8 = run_program({built_program(p.name), "-h"}, {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(utf8.out.rfind(p.first_line, 0), 0u) << p.name;
+    EXPECT_EQ(utf8.out, from_cp932(help)) << p.name;
+    ProgramResult version = run_program({built_program(p.name), "--Version"}, {"LC_ALL=C"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.err, "");
+    EXPECT_EQ(version.out, p.name + " " QUARNEL_VERSION "\n");
+  }
+}
+
+// An answer standard output cannot take is a failure, reported: Quarnel's
+// exit status 255, the merge program's 2.
+TEST(UsageEndToEnd, ClosedStandardOutputFailsTheAnswer) {
+  for (const auto& [name, status] : {std::pair<std::string, int>{"Quarnel", 255},
+                                      std::pair<std::string, int>{"Tolvinar", 2}}) {
+    for (const char* word : {"--help", "--version"}) {
+      ProgramResult r = run_program(
+          {"/bin/sh", "-c", "exec \"$0\" \"$1\" >&-", built_program(name), word},
+          {"LC_ALL=C.UTF-8"});
+      EXPECT_EQ(r.exit_code, status) << name << " " << word;
+      EXPECT_NE(r.err.find("標準出力に書き込めません"), std::string::npos) << r.err;
+    }
   }
 }
 

@@ -52,6 +52,18 @@ TEST_F(WindowsEndToEnd, UsageWithoutArguments) {
   EXPECT_NE(r.err.find(to_cp932("【書式】")), std::string::npos);
 }
 
+TEST_F(WindowsEndToEnd, HelpAndVersionOfBothPrograms) {
+  for (const std::string name : {"Quarnel", "Tolvinar"}) {
+    ProgramResult r = quarnel({"/?"}, built_program(name));
+    EXPECT_EQ(r.exit_code, 0) << name;
+    EXPECT_EQ(r.out.rfind(name + " ", 0), 0u) << name;
+    EXPECT_NE(r.out.find(to_cp932("終了コード")), std::string::npos) << name;
+    r = quarnel({"--version"}, built_program(name));
+    EXPECT_EQ(r.exit_code, 0) << name;
+    EXPECT_EQ(r.out, name + " " QUARNEL_VERSION "\n");
+  }
+}
+
 TEST_F(WindowsEndToEnd, WholeLinesKeysAndCaseInOneRun) {
   write_file(dir_.file("in.txt"), "b\r\nC\na\r\nD\nab\n");
   ProgramResult r = quarnel({dir_.file("in.txt"), dir_.file("out.txt")});
