@@ -58,6 +58,9 @@ cases = [
     ("merge", "big.txt", ["/M", "1"]),
     ("merge-keys-case", "big.txt", ["/M", "1", "/I", "(1,4)[D;S]"]),
     ("merge-wide", "wide_big.txt", ["/W", "/M", "1"]),
+    ("reverse", "narrow.txt", ["/R"]),
+    ("reverse-merge-keys", "big.txt", ["/M", "1", "/I", "-r", "(1,4)[D;S]"]),
+    ("reverse-merge-wide", "wide_big.txt", ["/W", "/Reverse", "/M", "1"]),
 ]
 
 stamp = re.compile(rb"[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")

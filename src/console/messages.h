@@ -25,6 +25,7 @@ inline constexpr const char* kHelp =
     "オプション (英字の大文字・小文字は問いません。/ の代わりに - も可):\n"
     "  /W, /Wide         UTF-16LE のファイルとして扱う\n"
     "  /I                英字の大文字・小文字を区別しない (ナローのみ)\n"
+    "  /R, /Reverse      比較を逆にして逆順に並べる (キーは昇順・降順が逆に)\n"
     "  /M n, /Mem n      並べ替えに使うメモリを n MB (1～2000) までにする\n"
     "  /T dir, /Tmp dir  作業ディレクトリを dir にする\n"
     "\n"
@@ -60,6 +61,8 @@ inline constexpr const char* kCaseKeptWide =
     "◇大文字・小文字の区別をします(/Iオプションは無効)\n";
 inline constexpr const char* kCaseIgnored = "◇大文字・小文字の区別はしません\n";
 inline constexpr const char* kWholeLine = "◇行全体を昇順にソート対象にします\n";
+inline constexpr const char* kWholeLineDescending = "◇行全体を降順にソート対象にします\n";
+inline constexpr const char* kReverse = "◇すべての比較を逆にして、逆順に並べ替えます(/R)\n";
 
 // Key specification and sort conditions.
 inline constexpr const char* kBadKeySpec = "\"%s\"の指定に誤りがあります";

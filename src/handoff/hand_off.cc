@@ -54,7 +54,8 @@ void write_list(const RunTarget& to, int32_t run_count, const std::string& path,
 std::string option_text(const SortJob& job) {
   std::string text;
   if (job.wide_mode) text = job.input_bom.empty() ? "/W " : "/Wide ";
-  if (job.ignore_case) text += "/I";
+  if (job.ignore_case) text += "/I ";
+  if (job.reverse) text += "/R";
   return text;
 }
 

@@ -23,6 +23,7 @@ constexpr const char* kWideForms[] = {"/W", "-W", "/Wide", "-Wide"};
 constexpr const char* kMemoryForms[] = {"/M", "-M", "/Mem", "-Mem"};
 constexpr const char* kWorkDirForms[] = {"/T", "-T", "/Tmp", "-Tmp"};
 constexpr const char* kIgnoreCaseForms[] = {"/I", "-i"};
+constexpr const char* kReverseForms[] = {"/R", "-R", "/Reverse", "-Reverse"};
 
 template <size_t N>
 bool is_option(const char* token, const char* const (&forms)[N]) {
@@ -153,6 +154,13 @@ int read_options(const std::string& option_text, SortJob* job) {
       state = OptionState::kMemoryValue;
     } else if (is_option(token, kWorkDirForms)) {
       state = OptionState::kWorkDirValue;
+    } else if (is_option(token, kReverseForms)) {
+      // Said once, however often it is given.
+      if (!job->reverse) {
+        job->reverse = true;
+        report_info(msg::kReverse);
+      }
+      state = OptionState::kKeyText;
     } else if (is_option(token, kIgnoreCaseForms)) {
       job->ignore_case = true;
       state = OptionState::kKeyText;
@@ -206,7 +214,7 @@ int parse_command_line(int argc, char** argv, SortJob* job) {
     report_info(job->wide_mode ? msg::kCaseKeptWide : msg::kCaseIgnored);
   }
   if (job->key_text.empty()) {
-    report_info(msg::kWholeLine);
+    report_info(job->reverse ? msg::kWholeLineDescending : msg::kWholeLine);
   } else {
     job->key_mode = true;
     if (build_sort_conditions(&job->key_text, job->wide_mode, true,

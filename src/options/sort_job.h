@@ -57,6 +57,7 @@ struct SortJob {
   bool wide_mode = false;
   bool ignore_case = false;
   bool key_mode = false;
+  bool reverse = false;      // /R: every comparison's answer turned round
   std::string input_bom;     // empty, or the two bytes FF FE
   int64_t memory_limit = 0;  // /M bytes; 0 when not given
   std::string work_dir;      // ends with the path separator

@@ -24,21 +24,24 @@ inline int compare_units(const uint16_t* a, const uint16_t* b) {
 
 int compare_narrow(const CompareRules& rules, const char* a, int32_t length_a,
                    const char* b, int32_t length_b) {
+  int r;
   if (rules.key_mode) {
-    return compare_keys_narrow(a, length_a, b, length_b, rules.conditions.data(),
-                               static_cast<int32_t>(rules.conditions.size()),
-                               rules.ignore_case);
+    r = compare_keys_narrow(a, length_a, b, length_b, rules.conditions.data(),
+                            static_cast<int32_t>(rules.conditions.size()),
+                            rules.ignore_case);
+  } else {
+    r = sign(rules.ignore_case ? strcmp_nocase(a, b) : std::strcmp(a, b));
   }
-  return sign(rules.ignore_case ? strcmp_nocase(a, b) : std::strcmp(a, b));
+  return rules.reverse ? -r : r;
 }
 
 int compare_wide(const CompareRules& rules, const uint16_t* a,
                  int32_t length_a, const uint16_t* b, int32_t length_b) {
-  if (rules.key_mode) {
-    return compare_keys_wide(a, length_a, b, length_b, rules.conditions.data(),
-                             static_cast<int32_t>(rules.conditions.size()));
-  }
-  return compare_units(a, b);
+  const int r = rules.key_mode
+                    ? compare_keys_wide(a, length_a, b, length_b, rules.conditions.data(),
+                                        static_cast<int32_t>(rules.conditions.size()))
+                    : compare_units(a, b);
+  return rules.reverse ? -r : r;
 }
 
 uint64_t narrow_line_prefix(const char* line, int32_t length, bool fold) {

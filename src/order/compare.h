@@ -19,7 +19,8 @@
 
 namespace quarnel {
 
-// 1 when line a sorts after line b, -1 before, 0 equal, under the rules.
+// 1 when line a sorts after line b, -1 before, 0 equal, under the rules
+// (turned round under /R).
 int compare_narrow(const CompareRules& rules, const char* a, int32_t length_a,
                    const char* b, int32_t length_b);
 int compare_wide(const CompareRules& rules, const uint16_t* a,

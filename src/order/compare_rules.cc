@@ -7,6 +7,7 @@ CompareRules compare_rules_of(const SortJob& job) {
   rules.wide = job.wide_mode;
   rules.ignore_case = job.ignore_case;
   rules.key_mode = job.key_mode;
+  rules.reverse = job.reverse;
   if (job.key_mode) rules.conditions = job.conditions;
   return rules;
 }

@@ -18,6 +18,9 @@ struct CompareRules {
   bool ignore_case = false;
   // The lines compare by the conditions, in order; else as whole lines.
   bool key_mode = false;
+  // /R: every answer turned round, so that the order is reversed while
+  // equal lines stay equal (ties are not reversed).
+  bool reverse = false;
   std::vector<SortCondition> conditions;
 };
 

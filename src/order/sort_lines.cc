@@ -88,6 +88,35 @@ void sort_maybe_shared(const Sort& s, Compare cmp, Swap swap) {
   }
 }
 
+// A fast comparator's answers turned round under /R, as the rules' own
+// comparers turn theirs: the quicksort sees the same answers either way.
+template <typename Compare>
+struct Reversed {
+  Compare cmp;
+  int operator()(int32_t a, int32_t b) const { return -cmp(a, b); }
+};
+
+// The sort over a comparator that knows nothing of /R.
+template <typename Compare, typename Swap>
+void sort_fast(const Sort& s, Compare cmp, Swap swap) {
+  if (s.rules.reverse) {
+    sort_maybe_shared(s, Reversed<Compare>{cmp}, swap);
+  } else {
+    sort_maybe_shared(s, cmp, swap);
+  }
+}
+
+// The entries in the opposite order: an ascending order whose equal lines
+// are the same bytes, turned into the descending one of /R.
+void reverse_entries(LineTable* table, int32_t count) {
+  char** starts = table->line_starts.get();
+  int32_t* lengths = table->line_lengths.get();
+  for (int32_t i = 0, j = count - 1; i < j; ++i, --j) {
+    std::swap(starts[i], starts[j]);
+    std::swap(lengths[i], lengths[j]);
+  }
+}
+
 void fill_prefixes(const Sort& s, WholeLineForm form, uint64_t* prefixes) {
   char** starts = s.table->line_starts.get();
   int32_t* lengths = s.table->line_lengths.get();
@@ -110,7 +139,7 @@ void fill_prefixes(const Sort& s, WholeLineForm form, uint64_t* prefixes) {
 template <typename Compare>
 void sort_with_prefixes(const Sort& s, Compare cmp, uint64_t* prefixes) {
   PrefixTableSwap swap{s.table->line_starts.get(), s.table->line_lengths.get(), prefixes};
-  sort_maybe_shared(s, cmp, swap);
+  sort_fast(s, cmp, swap);
 }
 
 // Whole lines with /I, sorted in the table's own slots (no memory of its
@@ -127,9 +156,9 @@ bool sort_folded_in_place(const Sort& s) {
   }
   FoldedSlotCompare cmp{packed.keys, packed.offsets, packed.base};
   if (packed.lengths != nullptr) {
-    sort_maybe_shared(s, cmp, KeptSlotSwap{packed.keys, packed.offsets, packed.lengths});
+    sort_fast(s, cmp, KeptSlotSwap{packed.keys, packed.offsets, packed.lengths});
   } else {
-    sort_maybe_shared(s, cmp, SlotSwap{packed.keys, packed.offsets});
+    sort_fast(s, cmp, SlotSwap{packed.keys, packed.offsets});
   }
   unpack_table(packed, s.count, s.threads);
   return true;
@@ -168,7 +197,7 @@ void sort_with_key_cache(const Sort& s, const PackedTable& packed, int32_t need)
       s.rules.conditions.data(),
       static_cast<int32_t>(s.rules.conditions.size()),
       s.rules.ignore_case};
-  sort_maybe_shared(s, cmp, KeptSlotSwap{packed.keys, packed.offsets, packed.lengths});
+  sort_fast(s, cmp, KeptSlotSwap{packed.keys, packed.offsets, packed.lengths});
 }
 
 // Key mode with a cached first condition, in the table's own slots with
@@ -218,18 +247,25 @@ bool sort_lines(LineTable* table, int32_t count, const CompareRules& rules,
   const Sort s{table, count, rules, tuning, threads};
   const WholeLineForm form = whole_line_form(rules);
   // Without /I equal lines are equal bytes, so any correct order will do
-  // (the string sort checks that no line goes on behind a zero).
+  // (the string sort checks that no line goes on behind a zero), and under
+  // /R the ascending one read backwards.
   if ((form == WholeLineForm::kNarrow || form == WholeLineForm::kWide) &&
       string_sort_lines(table, count, form == WholeLineForm::kWide, false, tuning)) {
+    if (rules.reverse) reverse_entries(table, count);
     return true;
   }
   // Lines without their zero go where the other sorts can read them.
   if (!copy_bounded_lines(table, count, rules.wide, room, room_size)) return false;
   // With /I, ties of different bytes keep the quicksort's order; the
   // string sort gives up (the table as it was) where it meets one.
-  if (form == WholeLineForm::kNarrowFolded &&
-      (string_sort_lines(table, count, false, true, tuning) || sort_folded_in_place(s))) {
-    return true;
+  // A folded string sort that ends has met no tie of different bytes, so
+  // it may be read backwards too.
+  if (form == WholeLineForm::kNarrowFolded) {
+    if (string_sort_lines(table, count, false, true, tuning)) {
+      if (rules.reverse) reverse_entries(table, count);
+      return true;
+    }
+    if (sort_folded_in_place(s)) return true;
   }
   // The prefixes live only while the sort runs, so that their memory is
   // free again before the run is written. Without it, the plain way.

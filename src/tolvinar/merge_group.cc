@@ -25,7 +25,11 @@ inline bool goes_first(const std::vector<RunReader>& runs, int a, int b,
     // Equal first bytes with the line's end among them: equal lines.
     const uint64_t last = mode.wide ? 0xFFFF : 0xFF;
     for (int i = 0; i < 2; ++i) {
-      if (x.prefix[i] != y.prefix[i]) return x.prefix[i] < y.prefix[i];
+      // Under /R the first bytes decide the other way; the comparers
+      // below turn their answers round themselves.
+      if (x.prefix[i] != y.prefix[i]) {
+        return (x.prefix[i] < y.prefix[i]) != mode.compare.reverse;
+      }
       if ((x.prefix[i] & last) == 0) return a < b;
     }
     int c = mode.wide

@@ -94,6 +94,7 @@ int run_tolvinar(int argc, char** argv) {
   bool narrow_wide = false;  // /W: wide text without a mark
   bool marked_wide = false;  // /Wide: every run and the output begin FF FE
   bool ignore_case = false;
+  bool reverse = false;
   std::string key_text;
   bool have_key = false;
   for (int i = 3; i < argc; ++i) {
@@ -104,6 +105,8 @@ int run_tolvinar(int argc, char** argv) {
       marked_wide = true;
     } else if (same_option(word, "/I")) {
       ignore_case = true;
+    } else if (same_option(word, "/R") || same_option(word, "/Reverse")) {
+      reverse = true;
     } else if (i == 3 && word[0] != '\0') {
       // The third argument is the key text whatever it begins with: the
       // words Quarnel gathers into it may begin with a slash.
@@ -122,6 +125,7 @@ int run_tolvinar(int argc, char** argv) {
   CompareRules rules;
   rules.wide = narrow_wide || marked_wide;
   rules.ignore_case = ignore_case;
+  rules.reverse = reverse;
   settings.marked = marked_wide;
   if (have_key && compile_key_text(key_text, rules.wide, &rules) != 0) {
     return kMergeBadArguments;

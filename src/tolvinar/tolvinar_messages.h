@@ -7,7 +7,7 @@ namespace quarnel::tolvinar_msg {
 
 // The short usage that --help, -h and /? print on standard output.
 inline constexpr const char* kHelp =
-    "Tolvinar リストファイル 出力ファイル|stdout [キー指定] [/W | /Wide] [/I]\n"
+    "Tolvinar リストファイル 出力ファイル|stdout [キー指定] [/W | /Wide] [/I] [/R]\n"
     "\n"
     "  リストファイルに 1 行に一つずつ書かれた、並べ替え済みのラン ファイル\n"
     "  (各行が CR LF で終わるテキスト) を併合して、出力ファイル (stdout なら\n"
@@ -17,6 +17,7 @@ inline constexpr const char* kHelp =
     "  /W        ラン ファイルは BOM なしの UTF-16LE\n"
     "  /Wide     ラン ファイルと出力は FF FE で始まる UTF-16LE\n"
     "  /I        英字の大文字・小文字を区別しない (ナローのみ)\n"
+    "  /R        比較を逆にする (Quarnel /R が作った逆順のラン)\n"
     "  ランを作ったときと同じキー指定とオプションを指定してください。\n"
     "\n"
     "  Tolvinar --help     この説明を表示します\n"

@@ -83,7 +83,7 @@ TEST(UsageEndToEnd, HelpAndVersionOnStandardOutput) {
     std::string first_line;
   } programs[] = {
       {"Quarnel", "Quarnel 入力ファイル 出力ファイル|stdout [オプション] [キー指定]\n"},
-      {"Tolvinar", "Tolvinar リストファイル 出力ファイル|stdout [キー指定] [/W | /Wide] [/I]\n"}};
+      {"Tolvinar", "Tolvinar リストファイル 出力ファイル|stdout [キー指定] [/W | /Wide] [/I] [/R]\n"}};
   for (const auto& p : programs) {
     std::string help;
     for (const char* word : {"--help", "-h", "/?", "-?", "--HELP", "-H"}) {

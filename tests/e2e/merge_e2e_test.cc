@@ -98,6 +98,54 @@ TEST_F(MergeEndToEnd, IgnoreCaseAndKeysGiveASortedPermutation) {
   expect_clean_work();
 }
 
+// /R in any of its forms turns every comparison round, merged (/M 1) and
+// in memory alike: whole lines in descending byte order; with /I
+// descending folded; with keys each condition's order the other way.
+TEST_F(MergeEndToEnd, ReverseTurnsEveryComparisonRound) {
+  Lines lines = random_lines(3 << 20, 3u, "aAbB_0123456789 ");
+  write_file(dir_.file("in.txt"), joined(lines, "\n"));
+  Lines input_sorted = lines;
+  std::sort(input_sorted.begin(), input_sorted.end());
+  Lines descending(input_sorted.rbegin(), input_sorted.rend());
+  auto fold = [](std::string s) {
+    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    return s;
+  };
+  for (const bool merged : {true, false}) {
+    auto run = [&](std::vector<std::string> words) {
+      words.insert(words.begin(), {built_program("Quarnel"), dir_.file("in.txt"),
+                                   dir_.file("out.txt"), "/T", work()});
+      if (merged) words.insert(words.end(), {"/M", "1"});
+      ProgramResult r = run_program(words, {"LC_ALL=C.UTF-8"}, dir_.path());
+      EXPECT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_NE(r.err.find("(/R)"), std::string::npos) << r.err;
+      expect_clean_work();
+      return split_crlf(read_file(dir_.file("out.txt")));
+    };
+    EXPECT_TRUE(run({"/R"}) == descending) << "merged " << merged;
+    EXPECT_TRUE(run({"-reverse"}) == descending) << "merged " << merged;
+
+    Lines out = run({"-r", "/I"});
+    for (size_t i = 1; i < out.size(); ++i) {
+      ASSERT_GE(fold(out[i - 1]), fold(out[i])) << "line " << i;
+    }
+    std::sort(out.begin(), out.end());
+    EXPECT_EQ(out, input_sorted);
+
+    // Columns 1 and 2 ascending become descending, 3 to 6 descending
+    // become ascending; -R beside a key is an option, not key text.
+    out = run({"(1,2)", "-R", "(3,4)[D]"});
+    for (size_t i = 1; i < out.size(); ++i) {
+      const std::string a = out[i - 1].substr(0, 2);
+      const std::string b = out[i].substr(0, 2);
+      ASSERT_GE(a, b) << "line " << i;
+      if (a == b) {
+        ASSERT_LE(out[i - 1].substr(2, 4), out[i].substr(2, 4)) << "line " << i;
+      }
+    }
+  }
+}
+
 // Random UTF-16LE lines of ASCII letters and katakana.
 std::vector<std::u16string> random_wide_lines(size_t count, unsigned seed) {
   std::mt19937 rng(seed);

@@ -113,6 +113,10 @@ TEST_F(HandOffTest, WideWithoutMarkAndIgnoreCaseAlone) {
   EXPECT_EQ(hand_over(), 0);
   EXPECT_EQ(arguments().back(), "[/I]");
   EXPECT_EQ(arguments().size(), 3u);
+  job_.reverse = true;
+  EXPECT_EQ(hand_over(), 0);
+  EXPECT_EQ(arguments().back(), "[/R]");
+  EXPECT_EQ(arguments().size(), 4u);
 }
 
 TEST_F(HandOffTest, ListInTheWorkDirectoryWhenThereIsNoJobFolder) {

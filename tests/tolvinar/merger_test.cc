@@ -143,16 +143,19 @@ TEST(MergeRuns, EqualLinesComeFromTheLowerRunFirst) {
 }
 
 TEST(MergeRuns, RandomRunsMatchAStableSortOfTheirConcatenation) {
-  for (bool ignore_case : {false, true}) {
+  // Under /R the runs come in descending order, and equal lines still
+  // come from the lower run first.
+  for (int form = 0; form < 4; ++form) {
+    const bool ignore_case = form % 2 == 1;
     TempDir dir;
     set_narrow(ignore_case);
+    rules.reverse = form >= 2;
     std::vector<Lines> runs = random_runs(9, 300, ignore_case ? 7u : 3u);
     std::vector<std::string> contents;
     for (const Lines& r : runs) contents.push_back(narrow_file(r));
     std::vector<std::string> paths = write_runs(dir, contents);
     ASSERT_EQ(merge_into_file(paths, dir.file("out")), kMergeOk);
-    EXPECT_EQ(read_file(dir.file("out")), narrow_file(expected_narrow(runs)))
-        << "ignore case " << ignore_case;
+    EXPECT_EQ(read_file(dir.file("out")), narrow_file(expected_narrow(runs))) << "form " << form;
   }
 }
 
@@ -264,9 +267,12 @@ TEST(MergeRuns, LinesAgreeingAroundTheirFirstSixteenCharacters) {
     if (rng() % 8 == 0) line[rng() % line.size()] = '\0';
     return line;
   };
-  for (bool ignore_case : {false, true}) {
+  // Past the cached first sixteen bytes, and with /R both there and behind.
+  for (int form = 0; form < 4; ++form) {
+    const bool ignore_case = form % 2 == 1;
     TempDir dir;
     set_narrow(ignore_case);
+    rules.reverse = form >= 2;
     std::vector<Lines> runs(7);
     for (Lines& run : runs) {
       for (int i = 0; i < 150; ++i) run.push_back(line_of("kKz\x83"));
@@ -275,8 +281,7 @@ TEST(MergeRuns, LinesAgreeingAroundTheirFirstSixteenCharacters) {
     std::vector<std::string> contents;
     for (const Lines& r : runs) contents.push_back(narrow_file(r));
     ASSERT_EQ(merge_into_file(write_runs(dir, contents), dir.file("out")), kMergeOk);
-    EXPECT_EQ(read_file(dir.file("out")), narrow_file(expected_narrow(runs)))
-        << "ignore case " << ignore_case;
+    EXPECT_EQ(read_file(dir.file("out")), narrow_file(expected_narrow(runs))) << "form " << form;
   }
   // Wide: the same lines as units, with 0x4B00 above and 0x006B below 'k'
   // in one of the two bytes only.
