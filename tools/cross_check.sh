@@ -59,6 +59,7 @@ cases = [
     ("merge-keys-case", "big.txt", ["/M", "1", "/I", "(1,4)[D;S]"]),
     ("merge-wide", "wide_big.txt", ["/W", "/M", "1"]),
     ("reverse", "narrow.txt", ["/R"]),
+    ("stray-option-word", "narrow.txt", ["--foo", "(3,6)[D;S]"]),
     ("reverse-merge-keys", "big.txt", ["/M", "1", "/I", "-r", "(1,4)[D;S]"]),
     ("reverse-merge-wide", "wide_big.txt", ["/W", "/Reverse", "/M", "1"]),
 ]

@@ -61,6 +61,8 @@ inline constexpr const char* kCaseKeptWide =
     "◇大文字・小文字の区別をします(/Iオプションは無効)\n";
 inline constexpr const char* kCaseIgnored = "◇大文字・小文字の区別はしません\n";
 inline constexpr const char* kWholeLine = "◇行全体を昇順にソート対象にします\n";
+inline constexpr const char* kUnknownOption = "オプション\"%s\"は使えません";
+inline constexpr const char* kUnusedWord = "◇\"%s\"は使えないオプションのため無視しました\n";
 inline constexpr const char* kWholeLineDescending = "◇行全体を降順にソート対象にします\n";
 inline constexpr const char* kReverse = "◇すべての比較を逆にして、逆順に並べ替えます(/R)\n";
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/messages.h"
@@ -122,8 +123,18 @@ int take_output(const char* argument, SortJob* job) {
   return 0;
 }
 
-// Reads the options of option_text; every other token joins the key text.
-int read_options(const std::string& option_text, SortJob* job) {
+// A word that looks like an option and is none: '/' or '-', then a letter,
+// '?' or a second '-'. It never joins the key text.
+bool looks_like_option(const char* token) {
+  if (token[0] != '/' && token[0] != '-') return false;
+  const unsigned char c = static_cast<unsigned char>(token[1]);
+  return (fold_ascii(c) >= 'a' && fold_ascii(c) <= 'z') || c == '?' || c == '-';
+}
+
+// Reads the options of option_text; a word that looks like an option and
+// is none goes to unknown, every other token joins the key text.
+int read_options(const std::string& option_text, SortJob* job,
+                 std::vector<std::string>* unknown) {
   OptionState state = OptionState::kKeyText;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kTextBufferSize]);
   if (buffer == nullptr) {
@@ -184,6 +195,8 @@ int read_options(const std::string& option_text, SortJob* job) {
         return -1;
       }
       report_info(msg::kWorkDir, token);
+    } else if (looks_like_option(token)) {
+      unknown->push_back(token);
     } else {
       job->key_text += token;
     }
@@ -208,7 +221,14 @@ int parse_command_line(int argc, char** argv, SortJob* job) {
   }
   job->work_dir = with_trailing_separator(platform::default_work_dir());
 
-  if (read_options(option_text, job) != 0) return -1;
+  std::vector<std::string> unknown;
+  if (read_options(option_text, job, &unknown) != 0) return -1;
+  // A stray option word alone is refused by its name; beside a key, as the
+  // key text never held it, the job goes on and says it was not used.
+  if (job->key_text.empty() && !unknown.empty()) {
+    report_error(msg::kUnknownOption, unknown.front().c_str());
+    return -1;
+  }
 
   if (job->ignore_case) {
     report_info(job->wide_mode ? msg::kCaseKeptWide : msg::kCaseIgnored);
@@ -221,6 +241,7 @@ int parse_command_line(int argc, char** argv, SortJob* job) {
                               &job->conditions) != 0) {
       return -1;
     }
+    for (const std::string& word : unknown) report_info(msg::kUnusedWord, word.c_str());
   }
   return 0;
 }

@@ -159,12 +159,14 @@ TEST_F(CommandLine, RepeatedWideOptionKeepsTheAwaitedValue) {
 }
 
 TEST_F(CommandLine, OtherWordsJoinTheKeyText) {
-  // Words the key language does not know, so that its rewriting of the
-  // key text leaves them as they were joined.
-  EXPECT_EQ(parse({"(1,", "/X", "10)", "/Iz", "-w"}), -1);
-  EXPECT_EQ(key_text(), "(1,/X10)/Iz");
+  // Words that are no option join the key text as they come; words that
+  // look like options and are none ("/X", "/Iz") are set aside.
+  EXPECT_EQ(parse({"(1,", "/X", "10)", "/Iz", "-w"}), 0);
+  EXPECT_EQ(key_text(), "(1,10)");
   EXPECT_EQ(job_.key_mode, true);
   EXPECT_EQ(job_.wide_mode, true);
+  EXPECT_EQ(parse({"(1,", "x", "10)", "z"}), -1);
+  EXPECT_EQ(key_text(), "(1,x10)z");
 }
 
 TEST_F(CommandLine, WorkDirFromOptionThenEnvironment) {
@@ -226,6 +228,27 @@ TEST_F(CommandLine, LongCommandLineIsNotCut) {
   EXPECT_EQ(parse({word, "/W"}), -1);
   EXPECT_EQ(key_text(), word);
   EXPECT_EQ(job_.wide_mode, true);
+}
+
+// A word that looks like an option and is none is never key text: alone it
+// is refused by its name, beside a key the job goes on and says so; a word
+// like "-5" is still key text.
+TEST_F(CommandLine, UnknownOptionIsNamedAloneAndSetAsideBesideAKey) {
+  platform::set_system_encoding_for_test(platform::SystemEncoding::kUtf8);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(parse({"-k2"}), -1);
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("オプション\"-k2\"は使えません"), std::string::npos) << err;
+  EXPECT_EQ(err.find("開始カラム"), std::string::npos) << err;
+
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(parse({"(1,3)", "--foo", "/?x", "-5"}), 0);
+  err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(key_text(), "(1,3)-5");
+  EXPECT_NE(err.find("◇\"--foo\"は使えないオプションのため無視しました\n"), std::string::npos);
+  EXPECT_NE(err.find("◇\"/?x\""), std::string::npos);
+  EXPECT_EQ(err.find("\"-5\""), std::string::npos);
+  platform::init_locale();
 }
 
 }  // namespace
